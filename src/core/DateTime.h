@@ -1,0 +1,53 @@
+// Date-time values: a double counting days since 30 December 1899; the fraction is the time of
+// day. Calendar arithmetic goes through <chrono>.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "FormatSettings.h"
+
+namespace qel {
+
+using TDateTime = double;
+
+struct DateParts {
+    int Year = 0, Month = 0, Day = 0;
+};
+struct TimeParts {
+    int Hour = 0, Minute = 0, Second = 0, MSec = 0;
+};
+
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);
+
+// Raise EConvertError "Invalid argument to date encode" / "... time encode" when out of range.
+TDateTime EncodeDate(int year, int month, int day);
+TDateTime EncodeTime(int hour, int minute, int second, int msec);
+bool TryEncodeDate(int year, int month, int day, TDateTime& out);
+bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& out);
+
+DateParts DecodeDate(TDateTime dt);
+TimeParts DecodeTime(TDateTime dt);
+
+TDateTime Now();           // current local date and time
+int CurrentYear();         // current local year
+std::uint64_t TickCountMs();  // a monotonic millisecond counter
+
+// Formats with the letter codes of the regional formats: yyyy yy m mm mmm mmmm d dd ddd dddd
+// h hh n nn s ss z zzz am/pm ampm, "/" and ":" as the regional separators, quoted literals.
+std::string FormatDateTime(const std::string& format, TDateTime dt,
+                           const FormatSettings& fs = DefaultFormatSettings());
+// Short date, then the long time when the value has a time of day.
+std::string DateTimeToStr(TDateTime dt, const FormatSettings& fs = DefaultFormatSettings());
+std::string DateToStr(TDateTime dt, const FormatSettings& fs = DefaultFormatSettings());
+// Reads a date in the short date form's part order (with the date separator); an optional time
+// may follow. Raises EConvertError "'%s' is not a valid date".
+TDateTime StrToDate(const std::string& s, const FormatSettings& fs = DefaultFormatSettings());
+bool TryStrToDate(const std::string& s, TDateTime& out,
+                  const FormatSettings& fs = DefaultFormatSettings());
+// ISO-8601 text ("2003-12-25", "10:15:42", "2003-12-25 10:15:42[.123]") and back, for storage.
+std::string DateTimeToIso(TDateTime dt, bool withDate, bool withTime);
+bool TryIsoToDateTime(const std::string& s, TDateTime& out);
+
+}  // namespace qel
