@@ -3,5 +3,7 @@
 #   include(${CMAKE_CURRENT_LIST_DIR}/conversion.cmake)
 #   add_library(qel_engine ... ${QEL_CONVERSION_SOURCES})
 set(QEL_CONVERSION_SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/CodePage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QelDataFormats.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QelMIME.cpp
 )
