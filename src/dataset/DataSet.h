@@ -28,15 +28,26 @@ enum TAlignment : std::uint8_t { taLeftJustify, taRightJustify, taCenter };
 enum TLocateOption : std::uint8_t { loCaseInsensitive = 1, loPartialKey = 2 };
 using TLocateOptions = std::uint8_t;
 
+// Messages of the dataset layer besides the shared ones in core/Errors.h.
+namespace msg {
+inline constexpr const char* kDataSetClosed = "Cannot perform this operation on a closed dataset";
+inline constexpr const char* kNotEditing = "Dataset not in edit or insert mode";
+inline constexpr const char* kFieldNotFound = "Field '%s' not found";
+inline constexpr const char* kFieldRequired = "Field '%s' must have a value";
+inline constexpr const char* kDataSetReadOnly = "Cannot modify a read-only dataset";
+inline constexpr const char* kDataSetOpen = "Cannot perform this operation on an open dataset";
+}  // namespace msg
+
 class TDataSet;
 
 // The description of one field, as a storage engine reports it.
 struct TFieldDef {
     std::string Name;
     TFieldType DataType = ftString;
-    int Size = 0;  // characters of a string field
-    bool Required = false;
+    int Size = 0;  // characters of a string field (0: no declared limit)
+    bool Required = false;  // the store rejects a record without a value for it
 };
+bool operator==(const TFieldDef& a, const TFieldDef& b);
 
 class TField {
 public:
@@ -56,7 +67,9 @@ public:
     bool IsNumeric() const;   // small integer, integer, word, auto-increment, float, currency, BCD
     bool IsDateTime() const;  // date, time, date-time
     bool IsFloat() const;     // float, currency
+    bool IsString() const;    // string, fixed char, wide string, memo
     TDataSet* DataSet() const { return dataSet_; }
+    const TFieldDef& Def() const { return def_; }
 
     // The current record's value (Null when the field is empty).
     Variant Value() const;
@@ -69,9 +82,22 @@ public:
     std::string AsString() const { return VarToStr(Value()); }
 
     // The field's conversion of a value to its type, without storing it (raises as SetValue).
+    // Null, Empty, and empty text for a field that is not a string field, give Null.
+    //  - integer family: Integer, Boolean (-1/0), Real without fraction, integer text; in the
+    //    range of the type (small integer 16 bits, word 0..65535, large integer 2^53);
+    //  - float family: Integer, Real (finite), numeric text (process-wide decimal separator);
+    //  - date and time: DateTime, numbers, ISO-8601 text, regional date text; a date field keeps
+    //    the day, a time field the time of day;
+    //  - Boolean: Boolean, numbers (non-zero is true), "True" / "False" in any letter case;
+    //  - string family: any single value as text, never cut to Size;
+    //  - blobs and bytes: text (bytes);
+    //  - unknown type: any single value unchanged.
     Variant Convert(const Variant& v) const;
 
 private:
+    friend class TDataSet;
+    [[noreturn]] void InvalidValue() const;
+
     TDataSet* dataSet_;
     TFieldDef def_;
     std::string displayLabel_;
@@ -84,8 +110,13 @@ private:
 class TDataLink {
 public:
     virtual ~TDataLink() = default;
-    virtual void DataSetChanged() = 0;  // records or the active state changed
+    virtual void DataSetChanged() = 0;  // records, the cursor or the active state changed
+    virtual void DataSetDestroyed() {}  // the dataset is going away; forget it
 };
+
+// Key of a stored record, chosen by the engine: stable while the record exists and ordered like
+// the stored order (the rowid of an SQLite table).
+using TRecordId = std::int64_t;
 
 class TDataSet : public TComponent {
 public:
@@ -99,7 +130,7 @@ public:
     void SetActive(bool active) { active ? Open() : Close(); }
     TDataSetState State() const { return state_; }
 
-    // Navigation over the records in their stored order.
+    // Navigation over the records in their stored order. A record being edited is posted first.
     void First();
     void Next();
     void Prior();
@@ -108,7 +139,8 @@ public:
     bool Bof() const { return bof_; }
     bool IsEmpty();
     std::int64_t RecordCount();
-    std::int64_t RecNo() const { return recNo_; }  // 1-based position of the current record, 0 when none
+    // 1-based position of the current record, 0 when none (worked out on demand).
+    std::int64_t RecNo() const;
 
     // Record editing.
     void Append();  // a new record at the end: State insert, fields empty (or their defaults)
@@ -116,7 +148,9 @@ public:
     void Edit();    // the current record: State edit ("Cannot perform this operation on an empty dataset")
     void Post();    // stores the record; on failure raises and stays in edit/insert state
     void Cancel();  // discards the record being edited; State browse
-    void Delete();  // removes the current record; the next becomes current
+    // Removes the current record; the next becomes current. When the last record was removed,
+    // the new last record is current and Eof is true; Eof is true once the table is empty.
+    void Delete();
 
     // Fields.
     int FieldCount() const { return static_cast<int>(fields_.size()); }
@@ -128,7 +162,9 @@ public:
 
     // Searches from the first record for one whose key fields equal keyValues (one value for
     // one name, an array with one value per name for "A;B"). Exact and case-sensitive without
-    // options. On success the record becomes current.
+    // options. Key values are converted to their fields' types first (text "200" finds the
+    // integer 200); a key value a field cannot take matches nothing. On success the record
+    // becomes current.
     bool Locate(const std::string& keyFields, const Variant& keyValues, TLocateOptions options = 0);
 
     // Bound views stop following the dataset; calls nest, the outermost EnableControls
@@ -143,45 +179,79 @@ public:
     virtual void FlushBuffers() {}
 
     // Rows for views, read without moving the cursor: up to `count` records from the 0-based
-    // position `first`, each as one value per field.
+    // position `first`, each as one value per field. The default walks the records from the
+    // first; an engine with a faster way overrides it.
     virtual void ReadRecords(std::int64_t first, std::int64_t count,
-                             std::vector<std::vector<Variant>>& out) = 0;
+                             std::vector<std::vector<Variant>>& out);
 
 protected:
-    // Hooks of a storage engine. Records are addressed by a 0-based position in stored order.
-    virtual std::vector<TFieldDef> InternalOpen() = 0;   // the fields; raise when it cannot open
-    virtual void InternalClose() = 0;
+    enum TSeek : std::uint8_t { skFirst, skLast, skNext, skPrior };
+
+    // Hooks of a storage engine.
+    virtual std::vector<TFieldDef> InternalOpen() = 0;  // the fields; raise when it cannot open
+    virtual void InternalClose() = 0;  // commits pending writes; must not raise when closing twice
     virtual std::int64_t InternalRecordCount() = 0;
-    virtual void InternalRead(std::int64_t position, std::vector<Variant>& values) = 0;
-    // Stores a new record at the end (insert) or replaces the record at `position` (edit).
-    virtual void InternalInsert(const std::vector<Variant>& values) = 0;
-    virtual void InternalUpdate(std::int64_t position, const std::vector<Variant>& values) = 0;
-    virtual void InternalDelete(std::int64_t position) = 0;
-    // Position of the first record at or after `from` whose fields equal the values, or -1.
-    // The default reads record by record; an engine with indexes overrides it.
-    virtual std::int64_t InternalLocate(const std::vector<int>& fieldIndexes,
-                                        const std::vector<Variant>& values, TLocateOptions options);
-    // Called when the outermost DisableControls stretch ends.
-    virtual void ControlsEnabled() {}
+    // Moves `id` to the first / last record, or to the one after / before `id` (which need not
+    // exist any more). False, with `id` unchanged, when there is none.
+    virtual bool InternalSeek(TSeek how, TRecordId& id) = 0;
+    // The record's values, one per field; false when the record no longer exists.
+    virtual bool InternalRead(TRecordId id, std::vector<Variant>& values) = 0;
+    // Stores a new record and returns its id. `assigned` tells which fields were given a value
+    // (or cleared) since Append; the others take the store's defaults. Values are already
+    // converted to their fields' types.
+    virtual TRecordId InternalInsert(const std::vector<Variant>& values,
+                                     const std::vector<bool>& assigned) = 0;
+    // Writes the assigned fields of an existing record.
+    virtual void InternalUpdate(TRecordId id, const std::vector<Variant>& values,
+                                const std::vector<bool>& assigned) = 0;
+    virtual void InternalDelete(TRecordId id) = 0;
+    // The first record in stored order whose fields equal the (converted) values; Null matches
+    // Null. The default reads record by record; an engine with indexes overrides it.
+    virtual bool InternalLocate(const std::vector<int>& fieldIndexes,
+                                const std::vector<Variant>& values, TLocateOptions options,
+                                TRecordId& found);
+    // 1-based position of a record. The default counts from the first record.
+    virtual std::int64_t InternalRecNo(TRecordId id);
+
+    // Whether a stored value equals a key value under the Locate options.
+    static bool KeyMatches(const Variant& stored, const Variant& key, TLocateOptions options);
 
     void NotifyDataLinks();
-    const std::vector<Variant>& Buffer() const { return buffer_; }
+    // Engines call this before they go away (their destructor): closes while the engine exists.
+    void CloseQuietly() noexcept;
+    void CheckInactive() const;
+    // Makes the fields match the definitions; unchanged leading fields keep their objects.
+    void SetFieldDefs(const std::vector<TFieldDef>& defs);
 
 private:
     friend class TField;
     void CheckActive() const;
-    void CheckBrowse() const;
-    void LoadCurrent();
-    void SetEmptyCursor();
+    void CheckBrowseMode();  // posts a record being edited
+    void CheckEditing() const;
+    void EnsureLoaded() const;
+    void SetCurrent(TRecordId id);
+    void SetNoCurrent();
+    std::vector<int> FieldIndexes(const std::string& names) const;
+    Variant CurrentValue(int index) const;
+    void StoreValue(int index, Variant v);
 
     std::vector<std::unique_ptr<TField>> fields_;
-    std::vector<Variant> buffer_;  // the current record (or the one being edited)
+    mutable std::vector<Variant> buffer_;  // the current record (or the one being edited)
+    std::vector<bool> assigned_;           // fields written since Append / Edit
+    mutable bool loaded_ = false;          // buffer_ holds the current record's stored values
     std::vector<TDataLink*> links_;
     TDataSetState state_ = dsInactive;
-    std::int64_t recNo_ = 0;  // 1-based, 0 when there is no current record
+    bool hasCurrent_ = false;
+    TRecordId current_ = 0;
+    mutable std::int64_t recNo_ = 0;  // 1-based; -1 while not worked out
     bool eof_ = true;
     bool bof_ = true;
     int disableCount_ = 0;
+    // The cursor before Append, restored by Cancel.
+    bool savedHasCurrent_ = false;
+    TRecordId savedCurrent_ = 0;
+    std::int64_t savedRecNo_ = 0;
+    bool savedEof_ = true, savedBof_ = true;
 };
 
 }  // namespace qel
