@@ -1,0 +1,177 @@
+// Locating the fields of one line and answering source references.
+#include <cstring>
+
+#include "core/TextUtil.h"
+#include "text/TextReader.h"
+
+namespace qel {
+
+namespace {
+
+// The byte at a 1-based position; #0 outside the line.
+inline char At(std::string_view line, std::size_t i) {
+    return i >= 1 && i <= line.size() ? line[i - 1] : '\0';
+}
+
+// Appends the field that ends at position i (1-based) and returns the start of the next one.
+inline std::size_t EndField(std::string_view line, std::size_t s, std::size_t i, char delimiter,
+                            char qualifier, std::vector<TFieldPosition>& fields) {
+    const std::size_t n = line.size();
+    const bool hasQualifier = qualifier != '\0';
+    const bool hasDelimiter = delimiter != '\0';
+    std::size_t e = i - 1;
+    if (i == n) e = hasDelimiter && line[n - 1] == delimiter ? n - 1 : n;
+    const char first = At(line, s);
+    const std::size_t start =
+        s + ((hasQualifier && first == qualifier) || (hasDelimiter && first == delimiter) ? 1 : 0);
+    const std::size_t end = e - (hasQualifier && e >= 1 && line[e - 1] == qualifier ? 1 : 0);
+    fields.push_back({start, end});
+    return e + 1 + (hasDelimiter && e + 1 <= n && line[e] == delimiter ? 1 : 0);
+}
+
+// Character by character, for a qualifier that is also the delimiter.
+void SplitStepwise(std::string_view line, char delimiter, char qualifier,
+                   std::vector<TFieldPosition>& fields) {
+    const std::size_t n = line.size();
+    std::size_t s = 1;
+    bool inQuote = false;
+    for (std::size_t i = 1; i <= n; ++i) {
+        const char c = line[i - 1];
+        if (c == qualifier) {
+            if (!inQuote) {
+                inQuote = true;
+            } else if (At(line, i + 1) == delimiter) {
+                inQuote = false;
+            }
+        }
+        if ((c == delimiter && !inQuote) || i == n) {
+            s = EndField(line, s, i, delimiter, qualifier, fields);
+        }
+    }
+}
+
+}  // namespace
+
+void SplitDelimited(std::string_view line, char delimiter, char qualifier,
+                    std::vector<TFieldPosition>& fields) {
+    fields.clear();
+    const std::size_t n = line.size();
+    if (n == 0) return;
+    if (qualifier != '\0' && qualifier == delimiter) {
+        SplitStepwise(line, delimiter, qualifier, fields);
+    } else {
+        const char* const text = line.data();
+        const bool hasQualifier = qualifier != '\0';
+        const bool hasDelimiter = delimiter != '\0';
+        std::size_t s = 1;
+        std::size_t j = 0;  // 0-based index of the next byte to look at
+        bool inQuote = false;
+        for (;;) {
+            if (inQuote) {
+                // Only a qualifier can change anything inside a quoted stretch.
+                const void* hit = std::memchr(text + j, qualifier, n - j);
+                if (hit == nullptr) {
+                    EndField(line, s, n, delimiter, qualifier, fields);
+                    break;
+                }
+                j = static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+                if (hasDelimiter && j + 1 < n && text[j + 1] == delimiter) inQuote = false;
+                if (++j == n) {
+                    EndField(line, s, n, delimiter, qualifier, fields);
+                    break;
+                }
+            } else {
+                while (j < n && !(hasDelimiter && text[j] == delimiter) &&
+                       !(hasQualifier && text[j] == qualifier)) {
+                    ++j;
+                }
+                if (j == n) {
+                    EndField(line, s, n, delimiter, qualifier, fields);
+                    break;
+                }
+                if (text[j] == delimiter && hasDelimiter) {
+                    s = EndField(line, s, j + 1, delimiter, qualifier, fields);
+                    if (++j == n) break;
+                } else {
+                    inQuote = true;
+                    if (++j == n) {
+                        EndField(line, s, n, delimiter, qualifier, fields);
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    if (delimiter != '\0' && line[n - 1] == delimiter) fields.push_back({n + 1, n + 1});
+}
+
+void SplitFixed(std::string_view line, std::span<const int> widths, char delimiter,
+                char qualifier, std::vector<TFieldPosition>& pieces) {
+    pieces.clear();
+    const auto n = static_cast<std::int64_t>(line.size());
+    const bool hasQualifier = qualifier != '\0';
+    const bool hasDelimiter = delimiter != '\0';
+    auto at = [&](std::int64_t i) { return At(line, i >= 1 ? static_cast<std::size_t>(i) : 0); };
+    std::int64_t s = 1;
+    for (int width : widths) {
+        std::int64_t t = s + width;
+        std::int64_t end;
+        if (t > n) {
+            end = n;
+            t = n;
+        } else {
+            const char c = at(t);
+            end = !hasQualifier || c == qualifier || (hasDelimiter && c == delimiter) ? t - 1 : t;
+        }
+        pieces.push_back({static_cast<std::size_t>(std::max<std::int64_t>(s, 0)),
+                          static_cast<std::size_t>(std::max<std::int64_t>(end, 0))});
+        s = t + (hasQualifier ? 1 : 0);
+        if (hasDelimiter && at(s) == delimiter) ++s;
+        if (s >= n) break;
+    }
+}
+
+std::string_view FieldText(std::string_view line, const TFieldPosition& field) {
+    if (field.Start < 1 || field.Start > line.size()) return {};
+    const std::size_t end = field.End < line.size() ? field.End : line.size();
+    if (end < field.Start) return {};
+    return line.substr(field.Start - 1, end - field.Start + 1);
+}
+
+std::string ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
+                                   std::span<const TFieldPosition> fields, char delimiter) {
+    if (reference == "Text") return std::string(line);
+    std::string_view r = reference;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    if (fixed && StartsWith(r, "Text")) {
+        const std::size_t dash = r.find('-');
+        if (dash != r.npos) {
+            std::int32_t a = 0;
+            std::int32_t b = 0;
+            start = TryStrToInt(r.substr(4, dash - 4), a) ? a : 0;
+            end = TryStrToInt(r.substr(dash + 1), b) ? b : 0;
+        }
+    } else if (StartsWith(r, "Field")) {
+        std::int32_t n = -1;
+        if (!TryStrToInt(r.substr(5), n)) n = -1;
+        // Fixed-width lines have no fields: every number is out of range there.
+        if (!fixed && n >= 1 && static_cast<std::size_t>(n) <= fields.size()) {
+            start = static_cast<std::int64_t>(fields[n - 1].Start);
+            end = static_cast<std::int64_t>(fields[n - 1].End);
+        } else {
+            r = {};
+        }
+    }
+    std::string value;
+    if (start <= 0) {
+        value.assign(r);
+    } else if (end > 0) {
+        value.assign(FieldText(
+            line, {static_cast<std::size_t>(start), static_cast<std::size_t>(end)}));
+    }
+    if (!value.empty() && delimiter != '\0' && value.back() == delimiter) value.pop_back();
+    return value;
+}
+
+}  // namespace qel
