@@ -105,6 +105,33 @@ struct TRecordRules {
 void ReadRecords(std::string_view text, const TRecordRules& rules, std::string& headerLine,
                  std::vector<TRecordRange>& kept);
 
+// The kept records of a source: the source's bytes and the records' offsets into them.
+class TTextLines {
+public:
+    int Count() const { return static_cast<int>(ranges_.size()); }
+    bool Empty() const { return ranges_.empty(); }
+    // Record i (0-based); "List index out of bounds (%d)" outside 0..Count()-1.
+    std::string_view operator[](int index) const;
+    void Clear();
+
+    TTextBuffer& Buffer() { return buffer_; }
+    std::vector<TRecordRange>& Ranges() { return ranges_; }
+    // Keeps only the bytes of the kept records when they are less than half of the buffer
+    // (a short row range of a large source), so the rest of the source is not held.
+    void Compact();
+
+private:
+    TTextBuffer buffer_;
+    std::vector<TRecordRange> ranges_;
+};
+
+// Reads a whole source and keeps its records by the rules (see ReadRecords). The stream is
+// read from its current position to its end; the file from its start.
+void ReadLines(const TRecordRules& rules, std::string& headerLine, std::istream& stream,
+               TTextLines& lines);
+void ReadLines(const TRecordRules& rules, std::string& headerLine, const std::string& fileName,
+               TTextLines& lines);
+
 // A field of a line: first and last byte, 1-based and inclusive. End < Start is an empty field.
 // Positions are not limited in size: a line may be of any length.
 struct TFieldPosition {

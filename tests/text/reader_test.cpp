@@ -428,5 +428,35 @@ TEST(LoadStream, ReadsFromTheCurrentPositionToTheEnd) {
     EXPECT_THROW(buffer.LoadStream(broken), EInOutError);
 }
 
+TEST_F(LoadSource, KeptLinesOutliveTheSourceTextOnlyAsFarAsNeeded) {
+    std::string text;
+    for (int i = 1; i <= 1000; ++i) text += "line " + std::to_string(i) + "\r\n";
+    const std::string path = Write("log.txt", text);
+    TRecordRules rules;
+    rules.RowFirst = 500;
+    rules.RowLast = 501;
+    std::string header;
+    TTextLines lines;
+    ReadLines(rules, header, path, lines);
+    ASSERT_EQ(lines.Count(), 2);
+    EXPECT_EQ(lines[0], "line 500");
+    EXPECT_EQ(lines[1], "line 501");
+    EXPECT_EQ(header, "line 1");
+    EXPECT_LT(lines.Buffer().Size(), 100u);  // the other 998 lines are not held
+    try {
+        (void)lines[2];
+        ADD_FAILURE();
+    } catch (const EListError& e) {
+        EXPECT_EQ(e.Message(), "List index out of bounds (2)");
+    }
+
+    std::istringstream in(text);
+    rules.RowFirst = 1;
+    rules.RowLast = 2147483647;
+    ReadLines(rules, header, in, lines);
+    EXPECT_EQ(lines.Count(), 1000);
+    EXPECT_EQ(lines[999], "line 1000");
+}
+
 }  // namespace
 }  // namespace qel
