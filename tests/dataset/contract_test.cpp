@@ -11,6 +11,7 @@ namespace qel {
 namespace {
 
 using test::MemTableFactory;
+using test::SqliteFactory;
 
 class CountingLink : public TDataLink {
 public:
@@ -56,7 +57,7 @@ protected:
     Factory factory_;
 };
 
-using Implementations = ::testing::Types<MemTableFactory>;
+using Implementations = ::testing::Types<MemTableFactory, SqliteFactory>;
 TYPED_TEST_SUITE(DataSetContract, Implementations);
 
 TYPED_TEST(DataSetContract, NavigationFlagsOnEmptyAndFilledTables) {
