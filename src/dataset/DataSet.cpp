@@ -692,7 +692,11 @@ void TDataSet::EnableControls() {
             }
         }
     } notify{this};
-    if (Active()) FlushBuffers();
+    if (Active()) InternalFlush();
+}
+
+void TDataSet::FlushBuffers() {
+    if (Active()) InternalFlush();
 }
 
 void TDataSet::AddDataLink(TDataLink* link) {

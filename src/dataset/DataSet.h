@@ -176,7 +176,7 @@ public:
     void RemoveDataLink(TDataLink* link);
 
     // Writes cached changes to the table's store (commits the open write transaction).
-    virtual void FlushBuffers() {}
+    virtual void FlushBuffers();
 
     // Rows for views, read without moving the cursor: up to `count` records from the 0-based
     // position `first`, each as one value per field. The default walks the records from the
@@ -212,6 +212,8 @@ protected:
                                 TRecordId& found);
     // 1-based position of a record. The default counts from the first record.
     virtual std::int64_t InternalRecNo(TRecordId id);
+    // Commits writes the engine holds back (FlushBuffers, the end of a DisableControls stretch).
+    virtual void InternalFlush() {}
 
     // Whether a stored value equals a key value under the Locate options.
     static bool KeyMatches(const Variant& stored, const Variant& key, TLocateOptions options);

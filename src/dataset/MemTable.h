@@ -24,7 +24,8 @@ public:
     // Removes every record (the table may be open; the cursor then has no record).
     void EmptyTable();
 
-    // Counts every FlushBuffers call (the table has no cache; tests watch the calls).
+    // Counts the FlushBuffers calls (the table has no cache; tests watch the calls). The end
+    // of a DisableControls stretch is not such a call.
     void FlushBuffers() override { ++flushCount_; }
     int FlushCount() const { return flushCount_; }
 

@@ -509,9 +509,6 @@ void TSqliteTable::WriteStep(sqlite3_stmt* s, const char* action) {
     }
 }
 
-void TSqliteTable::FlushBuffers() {
-    if (Active()) Commit();
-}
 
 // ---------------------------------------------------------------------------------------------
 // Records

@@ -52,7 +52,6 @@ public:
     // Whether posted records wait in an open write transaction.
     bool InTransaction() const;
 
-    void FlushBuffers() override;
     void ReadRecords(std::int64_t first, std::int64_t count,
                      std::vector<std::vector<Variant>>& out) override;
 
@@ -80,6 +79,7 @@ protected:
     bool InternalLocate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values,
                         TLocateOptions options, TRecordId& found) override;
     std::int64_t InternalRecNo(TRecordId id) override;
+    void InternalFlush() override { Commit(); }
 
 private:
     struct StmtDeleter {

@@ -293,6 +293,9 @@ TYPED_TEST(DataSetContract, DisabledControlsFreezeViewsUntilTheOutermostEnable) 
     ds->EnableControls();
     EXPECT_EQ(link.changes, 2);  // refreshed once
     EXPECT_FALSE(ds->ControlsDisabled());
+    if (auto* mem = dynamic_cast<TMemTable*>(ds.get())) {
+        EXPECT_EQ(mem->FlushCount(), 0);  // the end of the stretch is not a FlushBuffers call
+    }
     ds->EnableControls();        // unbalanced: ignored
     EXPECT_FALSE(ds->ControlsDisabled());
     ds->RemoveDataLink(&link);
