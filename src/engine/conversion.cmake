@@ -4,6 +4,7 @@
 #   add_library(qel_engine ... ${QEL_CONVERSION_SOURCES})
 set(QEL_CONVERSION_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/CodePage.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QelConvert.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QelDataFormats.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QelMIME.cpp
 )
