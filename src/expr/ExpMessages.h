@@ -14,6 +14,8 @@ inline constexpr const char* kExpTooManyArgs =
     "Calculate error: \"%s\" is called with %d arguments; a call takes at most %d.";
 inline constexpr const char* kExpEvaluationTooDeep =
     "Calculate error: evaluation nested deeper than %d levels.";
+inline constexpr const char* kExpCalculationTooDeep =
+    "Calculate error: more than %d calculations nested inside one another.";
 inline constexpr const char* kExpFunctionNotValid = "Function \"%s\" is not valid.";
 inline constexpr const char* kExpFunctionHeaderNotValid = "Function header \"%s\" is not valid.";
 inline constexpr const char* kExpFunctionDelimiter =

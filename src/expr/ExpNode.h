@@ -24,9 +24,11 @@ using TArgSlots = std::array<Variant, kMaxArgs>;
 // The deepest a tree may nest (a child's Level). Deeper texts fail to build with
 // "Compile error: expression nested deeper than %d levels." instead of exhausting the stack.
 inline constexpr int kMaxNodeLevel = 1000;
-// The deepest evaluation may nest on one thread, counting trees evaluated from inside other
-// evaluations (user functions, handlers that evaluate again).
-inline constexpr int kMaxEvaluationDepth = 4 * kMaxNodeLevel;
+// The deepest evaluation may nest on one thread, counting the nodes of trees evaluated from
+// inside other evaluations (user functions, handlers that evaluate again).
+inline constexpr int kMaxEvaluationDepth = 2 * kMaxNodeLevel;
+// How many calculations (TQelParser, user functions) may run inside one another on one thread.
+inline constexpr int kMaxCalculationNesting = 64;
 
 class TExpNode;
 

@@ -44,10 +44,17 @@ const TExpToken* TExpParser::FirstToken() {
     tokens_.clear();
     pos_ = 0;
     decimalSeparator_ = DefaultFormatSettings().DecimalSeparator;
-    for (int c = 0; c < 256; ++c) {
-        classes_[static_cast<std::size_t>(c)] =
-            ClassifyText(static_cast<char>(c), false, decimalSeparator_);
+    // The table depends on the separator only; keep the last one built on this thread.
+    thread_local std::array<TExpTokenKind, 256> table{};
+    thread_local int tableSeparator = -1;
+    if (tableSeparator != static_cast<unsigned char>(decimalSeparator_)) {
+        for (int c = 0; c < 256; ++c) {
+            table[static_cast<std::size_t>(c)] =
+                ClassifyText(static_cast<char>(c), false, decimalSeparator_);
+        }
+        tableSeparator = static_cast<unsigned char>(decimalSeparator_);
     }
+    classes_ = table;
     return NextToken();
 }
 

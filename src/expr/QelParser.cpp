@@ -7,6 +7,25 @@
 
 namespace qel {
 
+namespace {
+// Bounds the calculations running inside one another on this thread (a handler or a function
+// body that leads back into an evaluation), so that a cycle ends in an error and not in a stack
+// overflow.
+thread_local int t_calcNesting = 0;
+
+struct CalculationGuard {
+    CalculationGuard() {
+        if (++t_calcNesting > kMaxCalculationNesting) {
+            --t_calcNesting;
+            throw EExpressionError(Format(msg::kExpCalculationTooDeep, kMaxCalculationNesting));
+        }
+    }
+    ~CalculationGuard() { --t_calcNesting; }
+    CalculationGuard(const CalculationGuard&) = delete;
+    CalculationGuard& operator=(const CalculationGuard&) = delete;
+};
+}  // namespace
+
 // A parse of one text: the tree, or the error the parse raised.
 struct TQelParser::Compiled {
     std::string text;
@@ -51,6 +70,7 @@ std::shared_ptr<const TQelParser::Compiled> TQelParser::Compile() {
 }
 
 void TQelParser::Calculate() {
+    CalculationGuard guard;
     // The tree stays alive through the evaluation even if a handler changes Text meanwhile.
     std::shared_ptr<const Compiled> c = Compile();
     if (c->error) std::rethrow_exception(c->error);
@@ -141,6 +161,7 @@ void TQelParserFunction::SetArgs(const Variant* args) {
 }
 
 void TQelParserFunction::Calculate(Variant& value) {
+    CalculationGuard guard;
     const char separator = DefaultFormatSettings().DecimalSeparator;
     if (!treeReady_ || treeSeparator_ != separator) {
         tree_.reset();

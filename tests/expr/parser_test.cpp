@@ -253,6 +253,25 @@ TEST(QelParser, HandlerMayChangeTextWhileEvaluating) {
     EXPECT_EQ(v, Variant(1));
 }
 
+// A handler that leads back into evaluation without end fails instead of exhausting the stack.
+TEST(QelParser, EndlessReentryFails) {
+    TQelParser p;
+    p.SetText("UPPER(again)");
+    p.SetOnEvaluate([&p](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
+        p.GetValue(v);
+        done = true;
+    });
+    Variant v;
+    try {
+        p.GetValue(v);
+        ADD_FAILURE() << "no error";
+    } catch (const EExpressionError& e) {
+        EXPECT_EQ(e.Message(), "Calculate error: more than 64 calculations nested inside one another.");
+    }
+    // The guards unwound: the same thread evaluates normally afterwards.
+    EXPECT_EQ(Eval("1 + 1"), Variant(2.0));
+}
+
 TEST(QelParser, AssignCopiesThePublishedProperties) {
     TQelParser a, b;
     a.SetText("1 + 2");

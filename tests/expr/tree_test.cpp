@@ -128,6 +128,9 @@ TEST(Tree, NestingAtTheLimitStillBuilds) {
     s += "1" + std::string(kMaxNodeLevel, ')');
     TExpTree tree(nullptr, s);  // 1000 nested calls: levels 0..1000
     EXPECT_EQ(tree.Root().Child(0).Level(), 1);
+    Variant v;
+    tree.Evaluate(v);  // and evaluates without exhausting the stack
+    EXPECT_EQ(v, Variant("F"));
     std::string t;
     for (int i = 0; i < kMaxNodeLevel + 1; ++i) t += "F(";
     t += "1" + std::string(kMaxNodeLevel + 1, ')');
