@@ -131,16 +131,5 @@ TEST(Tokenizer, FirstTokenRestarts) {
     EXPECT_EQ(p.Tokens().size(), 1u);
 }
 
-TEST(Tokenizer, OperatorTable) {
-    struct Case { const char* text; int index; int arity; } cases[] = {
-        {"+", 1, 2}, {"^", 5, 2}, {"!", 6, 1}, {"=", 7, 2}, {"!=", 13, 2},
-        {"AND", 14, 2}, {"NOT", 16, 1}, {"and", 0, 0}, {"=-", 0, 0}, {"", 0, 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(IndexOfText(c.text), c.index) << c.text;
-        EXPECT_EQ(OperatorArity(IndexOfText(c.text)), c.arity) << c.text;
-    }
-}
-
 }  // namespace
 }  // namespace qel
