@@ -3,6 +3,7 @@
 // keeps what it was asked to show and lets a test press the dialog's Cancel button.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>

@@ -1,0 +1,131 @@
+// Writing the record of an accepted row: the key search, the action of the import mode, the
+// field values, the post, and the bookkeeping when writing fails.
+#include <utility>
+
+#include "engine/QelBase.h"
+
+namespace qel {
+
+namespace {
+
+bool IsEditing(TDataSetState s) { return s == dsEdit || s == dsInsert || s == dsSetKey; }
+
+// Empty text (null and unassigned read as empty text) clears a field instead of being written.
+bool ReadsAsEmptyText(const Variant& v) {
+    switch (v.kind()) {
+        case Variant::vkEmpty:
+        case Variant::vkNull: return true;
+        case Variant::vkText: return v.TextValue().empty();
+        case Variant::vkInteger:
+        case Variant::vkReal: return false;
+        default: return VarToStr(v).empty();
+    }
+}
+
+}  // namespace
+
+void TQelBaseComponent::WriteRecord() {
+    TDataSet& ds = Destination();
+    TQelStatistic& st = *statistic_;
+
+    // 1. Find the record the row's key values name.
+    bool exist = false;
+    if ((mode_ == imUpdate || mode_ == imAppendUpdate || mode_ == imDelete) && !datasetKeys_.empty()) {
+        const std::size_t k = keyEntries_.Count();
+        if (k > 0) {
+            const Variant& keys = keyEntries_;
+            Variant keyValues;
+            if (k == 1) {
+                keyValues = keys[0][2];
+            } else {
+                Variant::Array values(k);
+                for (std::size_t i = 0; i < k; ++i) values[i] = keys[i][2];
+                keyValues = Variant(std::move(values));
+            }
+            exist = true;
+            bool executeLocate = true;
+            if (OnLocateRecord) OnLocateRecord(*this, datasetKeys_, keyValues, exist, executeLocate);
+            if (exist && executeLocate) exist = ds.Locate(datasetKeys_, keyValues, 0);
+        }
+    }
+
+    if (OnBeforeUpdate) OnBeforeUpdate(*this);
+
+    // 2. The action of the mode, performed; a counter goes up once its operation returned.
+    TQelAction action = iaUnknown;
+    switch (mode_) {
+        case imAppend:
+        case imCopy: action = iaAdd; break;
+        case imUpdate: action = exist ? iaUpdate : iaUnknown; break;
+        case imAppendUpdate: action = exist ? iaUpdate : iaAdd; break;
+        case imDelete: action = exist ? iaDelete : iaUnknown; break;
+    }
+    st.SetLastAction(action);
+    switch (action) {
+        case iaAdd:
+            ds.Append();
+            st.SetTotalAdded(st.TotalAdded() + 1);
+            break;
+        case iaUpdate:
+            ds.Edit();
+            st.SetTotalUpdated(st.TotalUpdated() + 1);
+            break;
+        case iaDelete:
+            ds.Delete();
+            st.SetTotalDeleted(st.TotalDeleted() + 1);
+            break;
+        case iaUnknown: break;
+    }
+
+    // 3. The field values and the post, after an add or an update.
+    if (!IsEditing(ds.State())) return;
+    try {
+        if (mappingEntries_.IsArray()) {
+            const Variant::Array& entries = mappingEntries_.Elements();
+            for (const Variant& entry : entries) {
+                if (!entry.IsArray()) continue;
+                const std::int32_t rowIndex = entry[3].AsInteger();
+                if (rowIndex < 0) continue;
+                const std::int32_t fieldIndex =
+                    std::as_const(rowValues_)[static_cast<std::size_t>(rowIndex)][3].AsInteger();
+                if (fieldIndex < 0) continue;
+                TField* field = ds.Fields(fieldIndex);
+                const Variant& value = entry[2];
+                bool accept = true;
+                if (OnBeforeFieldUpdate) OnBeforeFieldUpdate(*this, field, value, accept);
+                if (!accept) continue;
+                if (ReadsAsEmptyText(value)) {
+                    field->Clear();
+                } else {
+                    field->SetValue(value);
+                }
+            }
+        }
+        ds.Post();
+    } catch (...) {
+        std::exception_ptr error = std::current_exception();
+        if (IsEditing(ds.State())) ds.Cancel();
+        st.SetTotalErrors(st.TotalErrors() + 1);
+        // The record did not get stored: take back the counter its action raised.
+        switch (mode_) {
+            case imAppend:
+            case imCopy: st.SetTotalAdded(st.TotalAdded() - 1); break;
+            case imUpdate:
+                if (exist) st.SetTotalUpdated(st.TotalUpdated() - 1);
+                break;
+            case imAppendUpdate:
+                if (exist) {
+                    st.SetTotalUpdated(st.TotalUpdated() - 1);
+                } else {
+                    st.SetTotalAdded(st.TotalAdded() - 1);
+                }
+                break;
+            case imDelete:
+                if (exist) st.SetTotalDeleted(st.TotalDeleted() - 1);
+                break;
+        }
+        if (OfferError(error)) std::rethrow_exception(error);
+    }
+}
+
+}  // namespace qel

@@ -1,0 +1,428 @@
+// The component model: initial values, coupled settings, Assign, free-notification, the owned
+// objects and the string list of the mapping lines.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "EngineTestKit.h"
+#include "engine/ImpCnst.h"
+
+namespace qel::test {
+namespace {
+
+class TTextLike : public TMemorySource {
+public:
+    explicit TTextLike(TComponent* owner = nullptr) : TMemorySource(owner) { ApplyDefaultSourceFileName(); }
+    std::string GetDefaultExt() override { return ".TXT"; }
+};
+
+TEST(ComponentModel, InitialValues) {
+    TMemorySource base;
+    TTextLike text;
+    EXPECT_EQ(base.SourceFileName(), "Qel.QEL");
+    EXPECT_EQ(text.SourceFileName(), "Qel.TXT");
+    for (TQelBaseComponent* c : {static_cast<TQelBaseComponent*>(&base), static_cast<TQelBaseComponent*>(&text)}) {
+        SCOPED_TRACE(c->SourceFileName());
+        EXPECT_EQ(c->Options().Bits(), 31);
+        EXPECT_EQ(c->Mode(), imAppend);
+        EXPECT_EQ(c->RowFirst(), 1);
+        EXPECT_EQ(c->RowLast(), 2147483647);
+        EXPECT_EQ(c->RowFieldNames(), 1);
+        EXPECT_EQ(c->Statistic().UpdateStep(), 1);
+        EXPECT_EQ(c->Statistic().Result(), irUnknown);
+        EXPECT_EQ(c->TitleStatus(), "Importing...");
+        EXPECT_EQ(c->DataFormats().BooleanTrue(), "True");
+        EXPECT_EQ(c->DataFormats().BooleanFalse(), "False");
+        EXPECT_TRUE(c->AbortOnProblem());
+        EXPECT_TRUE(c->AnimatedStatus());
+        EXPECT_EQ(c->CharacterSet(), csiANSI_WINDOWS);
+        EXPECT_EQ(c->TrimSpaces(), tsNoTrim);
+        EXPECT_EQ(c->FieldDelimiter(), fdTab);
+        EXPECT_EQ(c->FieldDelimiterCustom(), '\t');
+        EXPECT_EQ(c->TextQualifier(), tqQuot);
+        EXPECT_EQ(c->TextQualifierCustom(), '"');
+        EXPECT_EQ(c->RecordSeparator(), rsCRLF);
+        EXPECT_EQ(c->RecordSeparatorCustom(), "\r\n");
+        EXPECT_EQ(c->SourceKind(), 2);
+        EXPECT_EQ(c->DataSet(), nullptr);
+        EXPECT_EQ(c->Mappings().Count(), 0);
+        EXPECT_EQ(c->Columns().Owner(), c);
+        EXPECT_EQ(c->CurrentFieldIndex(), -1);
+    }
+    EXPECT_EQ(base.GetFileFilter(), "All files (*.*)|*.*");
+}
+
+TEST(ComponentModel, AboutDiscardsWhatIsWritten) {
+    TMemorySource c;
+    c.SetAbout("anything");
+    EXPECT_EQ(c.About(), "");
+}
+
+TEST(ComponentModel, ShowAboutShowsTheTitledBox) {
+    THeadlessWindowSystem ws;
+    TWindowSystem* previous = SetWindowSystem(&ws);
+    TMemorySource c;
+    c.ShowAbout();
+    SetWindowSystem(previous);
+    ASSERT_EQ(ws.boxes.size(), 1u);
+    EXPECT_EQ(ws.boxes[0].Kind, "titled");
+    EXPECT_EQ(ws.boxes[0].Title, "About Qel v2.06");
+    EXPECT_FALSE(ws.boxes[0].Text.empty());
+}
+
+TEST(ComponentModel, OptionFlagsHaveTheirBitValues) {
+    struct Case {
+        TQelOption flag;
+        int bit;
+    };
+    for (Case c : {Case{soShowMessage, 1}, Case{soExtendedStatistic, 2}, Case{soSkipEmptyRow, 4},
+                   Case{soUseAnimatedControl, 8}, Case{soWaitCursor, 16}}) {
+        SCOPED_TRACE(c.bit);
+        EXPECT_EQ(TQelOptions{c.flag}.Bits(), c.bit);
+        TQelOptions all = TQelOptions::All();
+        EXPECT_TRUE(all.Contains(c.flag));
+        EXPECT_EQ(all.Exclude(c.flag).Bits(), 31 - c.bit);
+        EXPECT_FALSE(all.Contains(c.flag));
+        EXPECT_EQ(TQelOptions::FromBits(static_cast<std::uint8_t>(c.bit)), TQelOptions{c.flag});
+    }
+    EXPECT_EQ((TQelOptions{soExtendedStatistic, soWaitCursor}.Bits()), 18);
+}
+
+// The named choice and its character follow each other in both directions.
+TEST(ComponentModel, FieldDelimiterCoupling) {
+    struct Case {
+        TQelFieldDelimiter kind;
+        char ch;
+    };
+    for (Case c : {Case{fdNone, '\0'}, Case{fdTab, '\t'}, Case{fdSemicolon, ';'}, Case{fdComma, ','},
+                   Case{fdSpace, ' '}}) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        TMemorySource a;
+        a.SetFieldDelimiterCustom('|');
+        a.SetFieldDelimiter(c.kind);
+        EXPECT_EQ(a.FieldDelimiterCustom(), c.ch);
+        TMemorySource b;
+        b.SetFieldDelimiter(fdCustom);
+        b.SetFieldDelimiterCustom(c.ch);
+        EXPECT_EQ(b.FieldDelimiter(), c.kind);
+    }
+    TMemorySource c;
+    c.SetFieldDelimiterCustom('|');
+    EXPECT_EQ(c.FieldDelimiter(), fdCustom);
+    c.SetFieldDelimiterCustom(';');
+    c.SetFieldDelimiter(fdCustom);  // keeps the character
+    EXPECT_EQ(c.FieldDelimiterCustom(), ';');
+    EXPECT_EQ(c.FieldDelimiter(), fdCustom);
+}
+
+TEST(ComponentModel, TextQualifierCoupling) {
+    struct Case {
+        TQelTextQualifier kind;
+        char ch;
+    };
+    for (Case c : {Case{tqNone, '\0'}, Case{tqQuot, '"'}, Case{tqApos, '\''}}) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        TMemorySource a;
+        a.SetTextQualifierCustom('#');
+        EXPECT_EQ(a.TextQualifier(), tqCustom);
+        a.SetTextQualifier(c.kind);
+        EXPECT_EQ(a.TextQualifierCustom(), c.ch);
+        a.SetTextQualifierCustom('#');
+        a.SetTextQualifierCustom(c.ch);
+        EXPECT_EQ(a.TextQualifier(), c.kind);
+    }
+    TMemorySource c;
+    c.SetTextQualifierCustom('#');
+    c.SetTextQualifier(tqCustom);
+    EXPECT_EQ(c.TextQualifierCustom(), '#');
+}
+
+TEST(ComponentModel, RecordSeparatorCoupling) {
+    struct Case {
+        TQelRecordSeparator kind;
+        std::string text;
+    };
+    for (const Case& c : {Case{rsCRLF, "\r\n"}, Case{rsCR, "\r"}, Case{rsLF, "\n"}}) {
+        SCOPED_TRACE(static_cast<int>(c.kind));
+        TMemorySource a;
+        a.SetRecordSeparatorCustom("||");
+        a.SetRecordSeparator(c.kind);
+        EXPECT_EQ(a.RecordSeparatorCustom(), c.text);
+        a.SetRecordSeparatorCustom("||");
+        a.SetRecordSeparatorCustom(c.text);
+        EXPECT_EQ(a.RecordSeparator(), c.kind);
+    }
+    // Exact comparison: anything else, the empty text and a longer text included, is custom.
+    for (const std::string& other : {std::string(), std::string("\n\r"), std::string("\r\n\r\n"), std::string("\r ")}) {
+        TMemorySource a;
+        a.SetRecordSeparatorCustom(other);
+        EXPECT_EQ(a.RecordSeparator(), rsCustom);
+        a.SetRecordSeparator(rsCustom);
+        EXPECT_EQ(a.RecordSeparatorCustom(), other);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Assign
+
+TEST(ComponentAssign, CopiesSettingsAndSixHandlersButNotTheRest) {
+    TMemTable table;
+    TMemorySource source;
+    source.SetDataSet(&table);
+    source.SetAnimatedStatus(false);
+    source.SetDatasetKeys("ID");
+    source.SetFixed(true);
+    source.SetUseDisplayNames(true);
+    source.SetRecordSeparatorCustom("\n");
+    source.SetFieldDelimiterCustom(';');
+    source.SetTextQualifierCustom('\'');
+    source.SetRowFirst(3);
+    source.SetRowLast(9);
+    source.SetRowFieldNames(2);
+    source.Mappings().Add("A=Field1");
+    source.Mappings().Add("B=Field2");
+    source.SetMode(imCopy);
+    source.SetOptions(TQelOptions{soWaitCursor});
+    source.SetSourceFileName("in.txt");
+    source.SetCharacterSet(csiASCII_MSDOS);
+    source.SetTrimSpaces(tsTrimLeft);
+    source.SetTitleStatus("Loading");
+    source.SetAbortOnProblem(false);
+    source.SetSpecificationDir("/specs");
+    source.Statistic().SetTotalAdded(7);
+    source.Statistic().SetUpdateStep(200);
+    source.DataFormats().SetDateOrder(doYMD);
+    source.LoadCondition().SetLoadWhen("Field1");
+    int errorCalls = 0, beforeExecuteCalls = 0, beforeFieldCalls = 0;
+    source.OnErrorEvent = [&](TQelBaseComponent&, const Exception&, bool&) { ++errorCalls; };
+    source.OnBeforeExecute = [&](TQelBaseComponent&) { ++beforeExecuteCalls; };
+    source.OnBeforeFieldUpdate = [&](TQelBaseComponent&, TField*, const Variant&, bool&) { ++beforeFieldCalls; };
+    source.OnAfterRecordEvent = [](TQelBaseComponent&, bool&) {};
+    source.OnCreateStructure = [](TQelBaseComponent&, TQelColumns&) {};
+    source.OnGetCellParams = [](TQelBaseComponent&, TField*, Variant&) {};
+    source.OnBeforeRecordEvent = [](TQelBaseComponent&, const std::string&, Variant&, bool&) {};
+    source.OnLocateRecord = [](TQelBaseComponent&, const std::string&, const Variant&, bool&, bool&) {};
+
+    TMemorySource target;
+    target.Mappings().Add("C=Field3");
+    target.Assign(source);
+
+    EXPECT_EQ(target.DataSet(), &table);
+    EXPECT_FALSE(target.AnimatedStatus());
+    EXPECT_EQ(target.DatasetKeys(), "ID");
+    EXPECT_TRUE(target.Fixed());
+    EXPECT_TRUE(target.UseDisplayNames());
+    EXPECT_EQ(target.RecordSeparator(), rsLF);
+    EXPECT_EQ(target.FieldDelimiter(), fdSemicolon);
+    EXPECT_EQ(target.TextQualifier(), tqApos);
+    EXPECT_EQ(target.RowFirst(), 3);
+    EXPECT_EQ(target.RowLast(), 9);
+    EXPECT_EQ(target.RowFieldNames(), 2);
+    EXPECT_EQ(target.Mappings().Lines(), (std::vector<std::string>{"C=Field3", "A=Field1", "B=Field2"}));
+    EXPECT_EQ(target.Mode(), imCopy);
+    EXPECT_EQ(target.Options(), TQelOptions{soWaitCursor});
+    EXPECT_EQ(target.SourceFileName(), "in.txt");
+    EXPECT_EQ(target.CharacterSet(), csiASCII_MSDOS);
+    EXPECT_EQ(target.TrimSpaces(), tsTrimLeft);
+    EXPECT_EQ(target.TitleStatus(), "Loading");
+    EXPECT_EQ(target.Statistic().TotalAdded(), 7);
+    EXPECT_EQ(target.Statistic().UpdateStep(), 200);
+    EXPECT_EQ(target.DataFormats().DateOrder(), doYMD);
+    EXPECT_EQ(target.LoadCondition().LoadWhen(), "Field1");
+    EXPECT_TRUE(target.OnErrorEvent && target.OnAfterRecordEvent && target.OnCreateStructure &&
+                target.OnGetCellParams && target.OnBeforeRecordEvent && target.OnLocateRecord);
+    // Not copied.
+    EXPECT_TRUE(target.AbortOnProblem());
+    EXPECT_EQ(target.SpecificationDir(), "");
+    EXPECT_FALSE(target.OnBeforeExecute);
+    EXPECT_FALSE(target.OnBeforeFieldUpdate);
+    // The copied handler is the source's.
+    bool abort = false;
+    target.OnErrorEvent(target, Exception("x"), abort);
+    EXPECT_EQ(errorCalls, 1);
+}
+
+TEST(ComponentAssign, UnrelatedSourceFailsAndCopiesNothing) {
+    TMemorySource target;
+    target.Mappings().Add("A=Field1");
+    TQelStatistic stat;
+    try {
+        target.Assign(stat);
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Cannot assign a TQelStatistic to a TMemorySource");
+    }
+    EXPECT_EQ(target.Mappings().Count(), 1);
+    TMemTable table;
+    EXPECT_THROW(target.Statistic().Assign(table), EComponentError);
+    EXPECT_THROW(target.LoadCondition().Assign(stat), EComponentError);
+}
+
+TEST(ComponentAssign, StatisticAndLoadConditionCopyEverything) {
+    TQelStatistic a;
+    a.SetTotalCount(1);
+    a.SetTotalImported(2);
+    a.SetTotalAdded(3);
+    a.SetTotalDeleted(4);
+    a.SetTotalUpdated(5);
+    a.SetTotalErrors(6);
+    a.SetUpdateStep(7);
+    a.SetLastAction(iaDelete);
+    a.SetResult(irCanceled);
+    TQelStatistic b;
+    b.Assign(a);
+    EXPECT_EQ(std::make_tuple(b.TotalCount(), b.TotalImported(), b.TotalAdded(), b.TotalDeleted(),
+                              b.TotalUpdated(), b.TotalErrors(), b.UpdateStep()),
+              std::make_tuple(1, 2, 3, 4, 5, 6, 7));
+    EXPECT_EQ(b.LastAction(), iaDelete);
+    EXPECT_EQ(b.Result(), irCanceled);
+
+    TQelLoadCondition c, d;
+    c.SetLoadWhen("x");
+    c.SetSkipIf("y");
+    d.Assign(c);
+    EXPECT_EQ(d.LoadWhen(), "x");
+    EXPECT_EQ(d.SkipIf(), "y");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Free-notification
+
+TEST(ComponentDataSet, DestroyedDatasetIsForgotten) {
+    TMemorySource a, b;
+    {
+        TMemTable table;
+        a.SetDataSet(&table);
+        b.Assign(a);  // b refers to it too, through the setter
+        ASSERT_EQ(b.DataSet(), &table);
+    }
+    EXPECT_EQ(a.DataSet(), nullptr);
+    EXPECT_EQ(b.DataSet(), nullptr);
+    a.SetAnimatedStatus(false);
+    try {
+        a.Execute();
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Property DataSet wasn't specified.");
+    }
+}
+
+TEST(ComponentDataSet, ReplacedDatasetNoLongerClearsTheSetting) {
+    TMemorySource c;
+    TMemTable kept;
+    {
+        TMemTable old;
+        c.SetDataSet(&old);
+        c.SetDataSet(&kept);
+    }
+    EXPECT_EQ(c.DataSet(), &kept);
+}
+
+TEST(ComponentDataSet, ComponentDestroyedBeforeItsDataset) {
+    TMemTable table;
+    {
+        TMemorySource c;
+        c.SetDataSet(&table);
+    }
+    // The table outlives the component and can still be destroyed cleanly (no stale partner).
+    SUCCEED();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The string list
+
+TEST(Strings, TextAndIndexes) {
+    struct Case {
+        std::string text;
+        std::vector<std::string> lines;
+    };
+    for (const Case& c : {Case{"", {}}, Case{"a", {"a"}}, Case{"a\n", {"a"}}, Case{"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
+                          Case{"a\n\nb\n", {"a", "", "b"}}}) {
+        TQelStrings s;
+        s.SetText(c.text);
+        EXPECT_EQ(s.Lines(), c.lines) << c.text;
+        TQelStrings back;
+        back.SetText(s.Text());
+        EXPECT_EQ(back.Lines(), c.lines);
+    }
+    TQelStrings s{"a", "b"};
+    s.Insert(1, "x");
+    s.Delete(0);
+    EXPECT_EQ(s.Lines(), (std::vector<std::string>{"x", "b"}));
+    try {
+        (void)s[2];
+        FAIL() << "no error";
+    } catch (const EListError& e) {
+        EXPECT_EQ(e.Message(), "List index out of bounds (2)");
+    }
+    EXPECT_THROW(s.Delete(-1), EListError);
+    EXPECT_THROW(s.Insert(3, "y"), EListError);
+
+    TMemorySource c;
+    c.Mappings().Add("old");
+    c.SetMappings(s);
+    EXPECT_EQ(c.Mappings().Lines(), s.Lines());
+    s.Add("later");
+    EXPECT_EQ(c.Mappings().Count(), 2);  // a copy, not the caller's list
+}
+
+// ---------------------------------------------------------------------------------------------
+// Columns
+
+TEST(Columns, AddAssignAndChangeNotification) {
+    TMemorySource owner;
+    TQelColumns& cols = owner.Columns();
+    int changes = 0;
+    cols.OnChange = [&] { ++changes; };
+    TQelColumn& a = cols.Add();
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(a.FieldName(), "");
+    EXPECT_EQ(a.DataType(), itString);
+    EXPECT_EQ(a.Size(), 0);
+    EXPECT_EQ(a.Alignment(), taLeftJustify);
+    a.SetFieldName("Host");
+    a.SetCaption("Field1");
+    a.SetDataType(itFloat);
+    a.SetSize(12);
+    a.SetPrecision(4);
+    a.SetAlignment(taRightJustify);
+    TQelColumn& b = cols.Add();
+    changes = 0;
+    b.Assign(a);
+    EXPECT_EQ(changes, 1);  // one notification for the whole copy
+    EXPECT_EQ(b.FieldName(), "Host");
+    EXPECT_EQ(b.Caption(), "Field1");
+    EXPECT_EQ(b.DataType(), itFloat);
+    EXPECT_EQ(b.Size(), 12);
+    EXPECT_EQ(b.Precision(), 4);
+    EXPECT_EQ(b.Alignment(), taRightJustify);
+    EXPECT_EQ(b.Index(), 1);
+    try {
+        b.Assign(owner.Statistic());
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Cannot assign a TQelStatistic to a TQelColumn");
+    }
+    cols.Delete(0);
+    EXPECT_EQ(b.Index(), 0);
+    EXPECT_THROW(cols.Items(1), EListError);
+    cols.Clear();
+    EXPECT_EQ(cols.Count(), 0);
+}
+
+TEST(Columns, FieldTypeToDataType) {
+    struct Case {
+        TFieldType field;
+        TQelDataType column;
+    };
+    for (Case c : {Case{ftSmallint, itInteger}, Case{ftInteger, itInteger}, Case{ftWord, itInteger},
+                   Case{ftAutoInc, itInteger}, Case{ftBoolean, itBoolean}, Case{ftFloat, itFloat},
+                   Case{ftCurrency, itFloat}, Case{ftBCD, itFloat}, Case{ftDate, itDate}, Case{ftTime, itTime},
+                   Case{ftDateTime, itDateTime}, Case{ftString, itString}, Case{ftMemo, itString},
+                   Case{ftLargeint, itString}, Case{ftBlob, itString}, Case{ftUnknown, itString}}) {
+        EXPECT_EQ(FieldTypeToDataType(c.field), c.column) << FieldTypeName(c.field);
+    }
+}
+
+}  // namespace
+}  // namespace qel::test
