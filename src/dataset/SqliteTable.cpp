@@ -482,7 +482,20 @@ void TSqliteTable::BeginWrite() {
 void TSqliteTable::EndWrite() {
     ++pendingRows_;
     // A single edit outside a bulk run is committed at once, so no lock stays held by it.
-    if (!ControlsDisabled()) Commit();
+    if (ControlsDisabled()) return;
+    try {
+        Commit();
+    } catch (...) {
+        // The transaction holds only this write: take it back, so that the caller's Cancel
+        // (or a second Post) does not leave the record stored after all.
+        if (InTransaction()) {
+            sqlite3_stmt* r = Prepare(rollback_, "ROLLBACK");
+            Using use(r);
+            sqlite3_step(r);
+        }
+        pendingRows_ = 0;
+        throw;
+    }
 }
 
 void TSqliteTable::Commit() {
@@ -574,9 +587,9 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const
         WriteStep(s, "post a record to");
     }
     TRecordId id = sqlite3_last_insert_rowid(db_);
+    EndWrite();
     ++count_;
     ForgetAnchorsFrom(id);
-    EndWrite();
     return id;
 }
 
@@ -624,9 +637,10 @@ void TSqliteTable::InternalDelete(TRecordId id) {
         sqlite3_bind_int64(s, 1, id);
         WriteStep(s, "delete a record of");
     }
-    if (sqlite3_changes(db_) > 0) --count_;
-    ForgetAnchorsFrom(id);
+    bool removed = sqlite3_changes(db_) > 0;
     EndWrite();
+    if (removed) --count_;
+    ForgetAnchorsFrom(id);
 }
 
 bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values,

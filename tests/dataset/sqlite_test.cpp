@@ -269,6 +269,23 @@ TEST_F(SqliteTable, LockedDatabaseFailsAfterABoundedWaitThenRecovers) {
     t->Post();  // the same record goes through once the lock is gone
     EXPECT_EQ(t->RecordCount(), 1);
 
+    // A reader keeps the commit from going through: the record is taken back, not kept for a
+    // later commit, so Cancel really discards it.
+    ASSERT_EQ(other.Exec("BEGIN; SELECT count(*) FROM log;"), SQLITE_OK);
+    t->Append();
+    t->FieldByName("Host")->SetValue("blocked");
+    error = ErrorOf([&] { t->Post(); });
+    EXPECT_NE(error.find("Cannot commit the records of table 'log': database is locked"), std::string::npos) << error;
+    EXPECT_EQ(t->State(), dsInsert);
+    EXPECT_FALSE(t->InTransaction());
+    t->Cancel();
+    ASSERT_EQ(other.Exec("COMMIT"), SQLITE_OK);
+    t->Append();
+    t->FieldByName("Host")->SetValue("later");
+    t->Post();
+    EXPECT_EQ(Shell(dir_, Path("log.db"), "SELECT Host FROM log ORDER BY rowid;"), "h\nlater");
+    EXPECT_EQ(t->RecordCount(), 2);
+
     ASSERT_EQ(other.Exec("BEGIN EXCLUSIVE"), SQLITE_OK);  // not even readers may enter
     TSqliteTable second;
     second.SetDatabaseName(dir_.Path().string());
@@ -278,7 +295,7 @@ TEST_F(SqliteTable, LockedDatabaseFailsAfterABoundedWaitThenRecovers) {
     EXPECT_NE(error.find("log.db': database is locked"), std::string::npos) << error;
     other.Exec("ROLLBACK");
     second.Open();
-    EXPECT_EQ(second.RecordCount(), 1);
+    EXPECT_EQ(second.RecordCount(), 2);
 }
 
 TEST_F(SqliteTable, QuotesAndSemicolonsInNamesAreIdentifiers) {
