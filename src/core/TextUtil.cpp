@@ -65,19 +65,21 @@ std::string IntToStr(std::int64_t v) { return std::to_string(v); }
 std::string FloatToStr(double v, char sep) {
     if (std::isnan(v)) return "NAN";
     if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
+    if (v == 0) return "0";  // also -0
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.15G", v);
     std::string s = buf;
     // "1E+20" -> "1E20", "1E-05" -> "1E-5".
     if (auto e = s.find('E'); e != std::string::npos) {
-        std::string mant = s.substr(0, e);
-        std::string exp = s.substr(e + 1);
-        bool neg = !exp.empty() && exp[0] == '-';
-        if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) exp.erase(0, 1);
-        while (exp.size() > 1 && exp[0] == '0') exp.erase(0, 1);
-        s = mant + "E" + (neg ? "-" : "") + exp;
+        std::size_t d = e + 1;
+        bool neg = d < s.size() && s[d] == '-';
+        if (d < s.size() && (s[d] == '+' || s[d] == '-')) ++d;
+        while (d + 1 < s.size() && s[d] == '0') ++d;
+        std::string out(s, 0, e + 1);
+        if (neg) out.push_back('-');
+        out.append(s, d, std::string::npos);
+        s.swap(out);
     }
-    if (s == "-0") s = "0";
     if (sep != '.') {
         if (auto p = s.find('.'); p != std::string::npos) s[p] = sep;
     }
@@ -95,9 +97,6 @@ bool TryStrToInt(std::string_view s, std::int32_t& out) {
     if (i < s.size() && s[i] == '$') {
         hex = true;
         ++i;
-    } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-        hex = true;
-        i += 2;
     }
     if (i >= s.size()) return false;
     std::uint64_t v = 0;
