@@ -93,7 +93,10 @@ TDateTime DateTimeFromString(std::string_view textIn, std::string_view layoutIn,
         const int day = StrToInt(d);
         const int month = m.size() <= 2 ? StrToInt(m) : MonthFromName(m);
         int year = StrToInt(y);
-        if (day >= 1 && day <= 31 && month >= 1 && month <= 12 && year >= 1) {
+        // A year written with one or two digits goes through the window, "00" included (the
+        // year 2000 of a 2026 window), rather than being dropped as the year 0.
+        const bool shortYear = y.size() <= 2 && year >= 0;
+        if (day >= 1 && day <= 31 && month >= 1 && month <= 12 && (year >= 1 || shortYear)) {
             if (year < 100) {
                 const int pivot = DateTimeWindowYear() - 50;
                 year += pivot / 100 * 100;

@@ -75,7 +75,7 @@ TEST(DateTimeFromString, MonthNamesHoursAndSeparators) {
         {"25/13/2003", "DD/MM/YYYY", 0},
         {"10:60", "HH:NN", 0},
         {"25/12/2003 10:60", "DD/MM/YYYY HH:NN", At(2003, 12, 25)},
-        {"25/12/0 10:15", "DD/MM/Y HH:NN", EncodeTime(10, 15, 0, 0)},  // year 0: time only
+        {"25/12/0 10:15", "DD/MM/Y HH:NN", At(2000, 12, 25) + EncodeTime(10, 15, 0, 0)},  // a one-digit year is windowed
     });
 
     // Without a regional designator the text "PM" counts.
@@ -90,7 +90,7 @@ TEST(DateTimeFromString, TwoDigitYearWindow) {
         {2026, "76", 1976}, {2026, "75", 2075}, {2026, "01", 2001}, {2026, "99", 1999},
         {2050, "01", 2001}, {2050, "99", 2099}, {2049, "99", 1999}, {1990, "40", 1940},
         {1990, "39", 2039}, {1990, "41", 1941}, {2026, "100", 100},
-        {2026, "00", 0},  // the year 0 fails the range check before the window: no date
+        {2026, "00", 2000}, {2060, "00", 2100}, {2026, "000", 0},  // "00" is a two-digit year
     };
     for (const auto& c : cases) {
         ScopedCurrentYear year(c.current);
