@@ -1,0 +1,157 @@
+#include "text/Qel2TXT.h"
+
+#include "core/TextUtil.h"
+#include "engine/ImpCnst.h"
+
+namespace qel {
+
+TQelFromText::TQelFromText(TComponent* owner) : TQelBaseComponent(owner) {
+    // The base constructor could only see its own extension.
+    ApplyDefaultSourceFileName();
+    SetSourceKind(2);
+}
+
+std::string TQelFromText::GetFileFilter() {
+    std::string filter;
+    for (const char* part : {impcnst::STextFile, "|*.TXT|", impcnst::SCommaDelimitedFile, "|*.CSV|",
+                             impcnst::SDataFile, "|*.DAT|", impcnst::SPrnTextFile, "|*.PRN|",
+                             impcnst::STabularFile, "|*.TAB|", impcnst::SAsciiFile, "|*.ASC|"}) {
+        filter += part;
+    }
+    return filter + TQelBaseComponent::GetFileFilter();
+}
+
+bool TQelFromText::CheckRequired(std::string& name) {
+    if (TQelBaseComponent::CheckRequired(name)) return true;
+    if (SourceFileName().empty()) {
+        name = "SourceFileName";
+        return true;
+    }
+    return false;
+}
+
+TRecordRules TQelFromText::Rules() const {
+    TRecordRules rules;
+    rules.SkipEmptyRow = Options().Contains(soSkipEmptyRow);
+    rules.RowFieldNames = RowFieldNames();
+    rules.RowFirst = RowFirst();
+    rules.RowLast = RowLast();
+    rules.Delimiter = FieldDelimiterCustom();
+    rules.Qualifier = TextQualifierCustom();
+    rules.Separator = RecordSeparatorCustom();
+    return rules;
+}
+
+void TQelFromText::OpenSource() {
+    TQelBaseComponent::OpenSource();
+    currentLine_ = {};
+    currentRow_ = 0;
+    fieldPositions_.clear();
+    if (SourceStream() != nullptr) {
+        ReadLines(Rules(), headerLine_, *SourceStream(), lines_);
+    } else {
+        ReadLines(Rules(), headerLine_, SourceFileName(), lines_);
+    }
+}
+
+void TQelFromText::CloseSource() {
+    currentLine_ = {};
+    fieldPositions_.clear();
+    lines_.Clear();
+}
+
+bool TQelFromText::HasRow() {
+    const std::int64_t span = static_cast<std::int64_t>(RowLast()) - RowFirst();
+    return currentRow_ < lines_.Count() && currentRow_ <= span;
+}
+
+bool TQelFromText::ImportRow() {
+    currentLine_ = lines_[currentRow_];
+    if (!Fixed()) {
+        SplitFields(nullptr, false, FieldDelimiterCustom(), fieldPositions_, currentLine_,
+                    TextQualifierCustom());
+    }
+    return TQelBaseComponent::ImportRow();
+}
+
+void TQelFromText::GetSourceValue(const Variant& name, Variant& value) {
+    value = Variant(ResolveSourceReference(VarToStr(name), currentLine_, Fixed(), fieldPositions_,
+                                           FieldDelimiterCustom()));
+}
+
+void TQelFromText::SplitFields(const TDataSet* dataSet, bool fixed, char delimiter,
+                               std::vector<TFieldPosition>& positions, std::string_view line,
+                               char qualifier) {
+    if (!fixed) {
+        SplitDelimited(line, delimiter, qualifier, positions);
+        return;
+    }
+    positions.clear();
+    if (dataSet == nullptr) return;
+    std::vector<int> widths;
+    widths.reserve(static_cast<std::size_t>(dataSet->FieldCount()));
+    for (int i = 0; i < dataSet->FieldCount(); ++i) widths.push_back(dataSet->Fields(i)->DisplayWidth());
+    SplitFixed(line, widths, delimiter, qualifier, positions);
+}
+
+void TQelFromText::CreateColumns() {
+    TQelColumns& columns = Columns();
+    if (RowFirst() <= 1) {
+        // No header row before the data: one column per destination field, addressed by
+        // position.
+        TQelBaseComponent::CreateColumns();
+        std::int64_t a = 1;
+        for (int k = 0; k < columns.Count(); ++k) {
+            TQelColumn& column = columns[k];
+            if (!Fixed()) {
+                column.SetCaption(impcnst::SFieldPrefix + IntToStr(k + 1));
+            } else {
+                const std::int64_t b = a + column.Size();
+                column.SetCaption(impcnst::STextPrefix + IntToStr(a) + "-" + IntToStr(b));
+                a = b + 1;
+            }
+        }
+        return;
+    }
+    // The header line names the columns; empty pieces make no column but keep their number.
+    const char qualifier = TextQualifierCustom();
+    SplitFields(DataSet(), Fixed(), FieldDelimiterCustom(), pieces_, headerLine_, qualifier);
+    for (std::size_t k = 0; k < pieces_.size(); ++k) {
+        const TFieldPosition& piece = pieces_[k];
+        std::string_view name = FieldText(headerLine_, piece);
+        if (Fixed() && qualifier != '\0') {
+            // Qualifiers go as in field splitting: one at either edge.
+            if (!name.empty() && name.front() == qualifier) name.remove_prefix(1);
+            if (!name.empty() && name.back() == qualifier) name.remove_suffix(1);
+        }
+        if (name.empty()) continue;
+        TQelColumn& column = columns.Add();
+        column.SetFieldName(std::string(name));
+        column.SetDataType(itString);
+        if (!Fixed()) {
+            column.SetCaption(impcnst::SFieldPrefix + IntToStr(static_cast<std::int64_t>(k) + 1));
+        } else {
+            column.SetCaption(impcnst::STextPrefix + IntToStr(static_cast<std::int64_t>(piece.Start)) +
+                              "-" + IntToStr(static_cast<std::int64_t>(piece.End)));
+            column.SetSize(static_cast<std::int32_t>(piece.End - piece.Start + 1));
+        }
+    }
+}
+
+void TQelFromText::CreateMappings() {
+    const TDataSet* dataSet = DataSet();
+    if (dataSet == nullptr) return;
+    for (int c = 0; c < Columns().Count(); ++c) {
+        const TQelColumn& column = Columns()[c];
+        for (int i = 0; i < dataSet->FieldCount(); ++i) {
+            const TField& field = *dataSet->Fields(i);
+            if (SameText(field.FieldName(), column.FieldName()) ||
+                (UseDisplayNames() && SameText(field.DisplayLabel(), column.FieldName()))) {
+                Mappings().Add(field.FieldName() + "=" + column.Caption());
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace qel

@@ -1,0 +1,71 @@
+// TQelFromText: the text-file source of the import component. It reads a whole delimited or
+// fixed-width text file (or a stream) into memory, cuts it into records, keeps the records of
+// the row range and the header line, splits the current record into fields, and answers the
+// source references "Text", "Field<n>" and "Text<a>-<b>" for the current row.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/QelBase.h"
+#include "text/TextReader.h"
+
+namespace qel {
+
+class TQelFromText : public TQelBaseComponent {
+public:
+    explicit TQelFromText(TComponent* owner = nullptr);
+    const char* ClassName() const override { return "TQelFromText"; }
+
+    // --- Source half of the run --------------------------------------------------------------
+
+    std::string GetDefaultExt() override { return ".TXT"; }
+    std::string GetFileFilter() override;
+    // The dataset first, then a non-empty SourceFileName (checked also for a stream source).
+    bool CheckRequired(std::string& name) override;
+    // Reads the source (the run's stream, else SourceFileName) into Lines and HeaderLine.
+    // A file that cannot be opened raises EFOpenError "Cannot open file %s".
+    void OpenSource() override;
+    void CloseSource() override;
+    void FirstRow() override { currentRow_ = 0; }
+    void NextRow() override { ++currentRow_; }
+    bool HasRow() override;
+    int RowCount() override { return lines_.Count(); }
+    // Loads Lines[CurrentRow] as CurrentLine and, unless Fixed, splits it; then the base step.
+    bool ImportRow() override;
+    void GetSourceValue(const Variant& name, Variant& value) override;
+    void CreateColumns() override;
+    void CreateMappings() override;
+
+    // --- Run members ---------------------------------------------------------------------------
+
+    // The kept records of the source (valid between OpenSource and CloseSource).
+    const TTextLines& Lines() const { return lines_; }
+    int CurrentRow() const { return currentRow_; }
+    // The record last loaded by ImportRow (empty once the source is closed).
+    std::string_view CurrentLine() const { return currentLine_; }
+    // The fields of CurrentLine in delimited mode; field n is entry n - 1.
+    const std::vector<TFieldPosition>& FieldPositions() const { return fieldPositions_; }
+    // The record numbered RowFieldNames, as last read; it outlives the run.
+    const std::string& HeaderLine() const { return headerLine_; }
+
+    // Cuts `line` into `positions`. Delimited (fixed false): the fields of the line. Fixed: one
+    // piece per field of `dataSet`, by the fields' display widths; none without a dataset.
+    static void SplitFields(const TDataSet* dataSet, bool fixed, char delimiter,
+                            std::vector<TFieldPosition>& positions, std::string_view line,
+                            char qualifier);
+
+private:
+    TRecordRules Rules() const;
+
+    TTextLines lines_;
+    std::vector<TFieldPosition> fieldPositions_;
+    std::vector<TFieldPosition> pieces_;
+    std::string headerLine_;
+    std::string_view currentLine_;
+    int currentRow_ = 0;
+};
+
+}  // namespace qel
