@@ -1,0 +1,22 @@
+// qel-loader: the log loader window.
+#include <QApplication>
+
+#include "app/Main.h"
+#include "ui/QtWindowSystem.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("qel-loader"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Norvast Qel"));
+    QApplication::setFont(qel::FormFont());
+    qel::TQtWindowSystem windowSystem;
+    qel::SetWindowSystem(&windowSystem);
+    int rc = 0;
+    {
+        qel::TfrmMain frmMain;
+        frmMain.show();
+        rc = QApplication::exec();
+    }
+    qel::SetWindowSystem(nullptr);
+    return rc;
+}
