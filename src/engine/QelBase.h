@@ -262,9 +262,6 @@ using TErrorEvent = std::function<void(TQelBaseComponent& Sender, const Exceptio
 using TAfterRecordEvent = std::function<void(TQelBaseComponent& Sender, bool& Abort)>;
 using TQelSpecificationEvent = std::function<void(TQelBaseComponent& Sender, std::string& AFileName)>;
 
-// The argument slots handed to the source-name handler: slot i holds argument i + 1.
-using TQelArgs = std::array<Variant, 11>;
-
 // Run state of the value evaluation (parsers kept per expression text); defined with the
 // evaluation code.
 struct TQelEvalState;
@@ -329,7 +326,9 @@ public:
 
     // Answers the expression language's questions about names: fetches the source value,
     // trims it, turns empty text into null, performs LOOKUP, converts for the current field.
-    void ResolveSourceName(const std::string& Eval, const TQelArgs& Args, int ArgCount, Variant& Value,
+    // Args holds the eleven argument slots of a call (slot i is argument i + 1), ArgCount the
+    // number of arguments written (0 for a bare name); Value holds the name on entry.
+    void ResolveSourceName(const std::string& Eval, const Variant* Args, int ArgCount, Variant& Value,
                            bool& Done);
 
     // --- Progress dialog ------------------------------------------------------------------------
@@ -515,6 +514,7 @@ private:
     // Destination names of RowValues entries that were looked up by name and not found, so a
     // row does not search the dataset's fields again for the same name.
     std::vector<std::string> unboundNames_;
+    std::array<Variant, 2> conditionTexts_;  // LoadWhen and SkipIf as values, kept between rows
     std::unique_ptr<TQelEvalState, TQelEvalStateDeleter> eval_;
 };
 

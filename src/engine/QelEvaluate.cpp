@@ -1,23 +1,50 @@
 // Value evaluation: EvaluateValue computes a mapped value or a load condition from its source
-// text, and ResolveSourceName answers the names the text refers to (source references,
-// LOOKUP), trimmed, with empty text as null and converted for the destination field.
+// text with the expression language, and ResolveSourceName answers the names the text refers
+// to (source references, LOOKUP), trimmed, with empty text as null and converted for the
+// destination field.
+#include <array>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "core/TextUtil.h"
 #include "engine/QelBase.h"
+#include "engine/QelConvert.h"
 #include "engine/QelMIME.h"
+#include "expr/QelPars.h"
 
 namespace qel {
 
-// What the value evaluation keeps for the length of a row loop.
+// What the value evaluation keeps for the length of a row loop: one parser per distinct
+// expression text (a parser keeps the tree of its text, so a text is parsed once per run),
+// the conversion plans of the destination fields, and the load conditions as values.
 struct TQelEvalState {
-    Variant conditions[2];  // LoadWhen and SkipIf as values
+    // Parsers beyond this many distinct texts are not kept (texts that a handler changes at
+    // every row): such evaluations use a parser of their own.
+    static constexpr std::size_t kMaxParsers = 4096;
+
+    std::unordered_map<std::string, std::unique_ptr<TQelParser>> parsers;
+    // The parsers in the order a row asked for them, so that the next row finds each one by
+    // its position instead of by a search.
+    struct Slot {
+        const std::string* text = nullptr;
+        TQelParser* parser = nullptr;
+    };
+    std::vector<Slot> slots;
+    std::size_t cursor = 0;
+    TQelConversionCache conversions;
 };
 
 void TQelEvalStateDeleter::operator()(TQelEvalState* p) const { std::default_delete<TQelEvalState>()(p); }
 
 namespace {
+
+const Variant* NoArgs() {
+    static const std::array<Variant, 11> none{};
+    return none.data();
+}
 
 bool ReadsAsEmptyText(const Variant& v) {
     switch (v.kind()) {
@@ -30,9 +57,14 @@ bool ReadsAsEmptyText(const Variant& v) {
     }
 }
 
-const TQelArgs& NoArgs() {
-    static const TQelArgs none{};
-    return none;
+std::unique_ptr<TQelParser> MakeParser(TQelBaseComponent& host, const std::string& text) {
+    auto parser = std::make_unique<TQelParser>();
+    parser->SetOnEvaluate([&host](TQelParser&, const std::string& eval, const Variant* args, int argCount,
+                                  Variant& value, bool& done) {
+        host.ResolveSourceName(eval, args, argCount, value, done);
+    });
+    parser->SetText(text);
+    return parser;
 }
 
 }  // namespace
@@ -41,24 +73,58 @@ void TQelBaseComponent::BeginEvaluation() { eval_.reset(std::make_unique<TQelEva
 
 void TQelBaseComponent::EndEvaluation() { eval_.reset(); }
 
-void TQelBaseComponent::BeginRowEvaluation() {}
+void TQelBaseComponent::BeginRowEvaluation() {
+    if (eval_) eval_->cursor = 0;
+}
 
 const Variant& TQelBaseComponent::ConditionText(int slot, const std::string& text) {
-    if (!eval_) BeginEvaluation();
-    Variant& v = eval_->conditions[slot];
+    Variant& v = conditionTexts_[static_cast<std::size_t>(slot)];
     if (!v.IsText() || v.TextValue() != text) v = Variant(text);
     return v;
 }
 
 void TQelBaseComponent::EvaluateValue(const Variant& expr, int /*fieldIndex*/, Variant& result) {
-    const std::string text = VarToStr(expr);
-    bool done = false;
-    // Until the expression language is wired in, the whole text is one source name.
-    result = Variant(text);
-    ResolveSourceName(text, NoArgs(), 0, result, done);
+    std::string converted;
+    const std::string& text = expr.IsText() ? expr.TextValue() : (converted = VarToStr(expr));
+
+    // A text source's "Text..." reference is one name, never an expression: Text12-20 is a
+    // character range, not a subtraction.
+    if (sourceKind_ == 2 && StartsWith(text, "Text")) {
+        bool done = false;
+        result = Variant(text);
+        ResolveSourceName(text, NoArgs(), 0, result, done);
+        return;
+    }
+
+    if (!eval_) {
+        // Outside a run: a parser for this evaluation only.
+        MakeParser(*this, text)->GetValue(result);
+        return;
+    }
+    TQelEvalState& st = *eval_;
+    if (st.cursor < st.slots.size()) {
+        const TQelEvalState::Slot& slot = st.slots[st.cursor];
+        if (slot.parser != nullptr && *slot.text == text) {
+            ++st.cursor;
+            slot.parser->GetValue(result);
+            return;
+        }
+    }
+    auto it = st.parsers.find(text);
+    if (it == st.parsers.end()) {
+        if (st.parsers.size() >= TQelEvalState::kMaxParsers) {
+            MakeParser(*this, text)->GetValue(result);
+            return;
+        }
+        it = st.parsers.emplace(text, MakeParser(*this, text)).first;
+    }
+    if (st.cursor >= st.slots.size()) st.slots.resize(st.cursor + 1);
+    st.slots[st.cursor] = {&it->first, it->second.get()};
+    ++st.cursor;
+    it->second->GetValue(result);
 }
 
-void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const TQelArgs& Args, int ArgCount,
+void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const Variant* Args, int ArgCount,
                                           Variant& Value, bool& Done) {
     Done = ArgCount == 0;
 
@@ -88,7 +154,8 @@ void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const TQe
     }
 
     if (ArgCount == 4 && SameText(VarToStr(Value), "LOOKUP")) {
-        // The dataset is named by a component name, or "Form.Component".
+        // The dataset is named by a component name, or "Form.Component" for a component on
+        // another form of the application.
         const std::string reference = VarToStr(Args[0]);
         const TComponent* container = nullptr;
         std::string name = reference;
@@ -111,8 +178,7 @@ void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const TQe
 
     // Conversion for the destination field: nothing in it reports an error.
     try {
-        TDataSet& ds = Destination();
-        TField& field = *ds.Fields(currentFieldIndex_);
+        TField& field = *Destination().Fields(currentFieldIndex_);
         if (DecodesValues() && Value.IsText()) {
             const std::string& t = Value.TextValue();
             if (StartsWith(t, "[CDATA[")) {
@@ -120,6 +186,11 @@ void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const TQe
             } else if (field.IsBlob()) {
                 Value = Variant(Base64Decode(t));
             }
+        }
+        if (eval_) {
+            eval_->conversions.For(currentFieldIndex_, field, *dataFormats_).Apply(Value);
+        } else {
+            ConvertFieldValue(field.DataType(), field.FieldName(), *dataFormats_, Value);
         }
     } catch (...) {
     }
