@@ -7,12 +7,15 @@
 // processes that do not ask for one.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <istream>
+#include <new>
 
 #include "core/Errors.h"
 #include "text/TextReader.h"
@@ -24,6 +27,7 @@ namespace {
 constexpr const char* kReadError = "Cannot read file %s";
 constexpr const char* kStreamReadError = "Stream read error";
 constexpr std::size_t kChunk = 1 << 16;
+constexpr std::size_t kMapThreshold = std::size_t{4} << 20;
 
 class FileHandle {
 public:
@@ -41,6 +45,14 @@ private:
 
 }  // namespace
 
+void TextBufferRelease::operator()(char* p) const {
+    if (mapped != 0) {
+        ::munmap(p, mapped);
+    } else {
+        std::free(p);
+    }
+}
+
 void TTextBuffer::Clear() {
     data_.reset();
     size_ = 0;
@@ -49,7 +61,18 @@ void TTextBuffer::Clear() {
 
 void TTextBuffer::Reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
-    auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+    std::unique_ptr<char, TextBufferRelease> grown;
+    if (capacity >= kMapThreshold) {
+        void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                         -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        (void)::madvise(p, capacity, MADV_HUGEPAGE);  // a hint; without it, small pages serve
+        grown = std::unique_ptr<char, TextBufferRelease>(static_cast<char*>(p), TextBufferRelease{capacity});
+    } else {
+        void* p = std::malloc(capacity > 0 ? capacity : 1);
+        if (p == nullptr) throw std::bad_alloc();
+        grown = std::unique_ptr<char, TextBufferRelease>(static_cast<char*>(p), TextBufferRelease{0});
+    }
     if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
     data_ = std::move(grown);
     capacity_ = capacity;

@@ -15,6 +15,14 @@
 
 namespace qel {
 
+// Frees a text buffer's memory. Large buffers are anonymous mappings with transparent huge pages
+// requested (filling 170 MB of fresh 4 KB pages costs far more than the read itself); small
+// ones come from the heap.
+struct TextBufferRelease {
+    std::size_t mapped = 0;  // length of the mapping; 0 for heap memory
+    void operator()(char* p) const;
+};
+
 // The whole content of a source, read with one read into one buffer. A file is read from its
 // start, a stream from its current position to its end.
 class TTextBuffer {
@@ -33,7 +41,7 @@ public:
 private:
     void Reserve(std::size_t capacity);
 
-    std::unique_ptr<char[]> data_;
+    std::unique_ptr<char, TextBufferRelease> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
 };

@@ -371,17 +371,29 @@ TEST_F(LoadSource, FileBytesArrivePrecisely) {
     }
 }
 
-TEST_F(LoadSource, UnopenableFilesRaiseTheOpenError) {
+TEST_F(LoadSource, UnreadableFilesRaiseClearErrors) {
     const std::string missing = (dir_ / "missing.txt").string();
     const std::string folder = dir_.string();
-    for (const std::string& name : {missing, folder, ""s}) {
+    struct Case {
+        std::string name;
+        std::string message;
+    } cases[] = {
+        {missing, "Cannot open file " + missing},
+        {folder, "Cannot open file " + folder},
+        {"", "Cannot open file "},
+        // Opens, but its first bytes cannot be read (the unmapped page at address 0).
+        {"/proc/self/mem", "Cannot read file /proc/self/mem"},
+    };
+    for (const auto& c : cases) {
         TTextBuffer buffer;
+        buffer.Assign("old");
         try {
-            buffer.LoadFile(name);
-            ADD_FAILURE() << name;
-        } catch (const EFOpenError& e) {
-            EXPECT_EQ(e.Message(), "Cannot open file " + name);
+            buffer.LoadFile(c.name);
+            ADD_FAILURE() << c.name;
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.Message(), c.message);
         }
+        EXPECT_EQ(buffer.Size(), 0u) << c.name;
     }
 }
 
