@@ -13,26 +13,30 @@ constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr"
                                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 constexpr std::array<std::string_view, 12> kHostNames = {
-    "crawl-66-249-66-1.googlebot.com", "proxy.example.net", "gw1.isp-north.co.uk",
-    "dsl-88-12.home.example.org",      "lb-3.cdn.example.com", "mail.university.edu",
-    "ws12.office.example.de",          "client.mobile.example.fr", "bastion.corp.example.com",
+    "crawl-66-249-66-1.googlebot.com", "proxy.example.net",           "gw1.isp-north.co.uk",
+    "dsl-88-12.home.example.org",      "lb-3.cdn.example.com",        "mail.university.edu",
+    "ws12.office.example.de",          "client.mobile.example.fr",    "bastion.corp.example.com",
     "vpn-exit-7.example.io",           "host-203-0-113-9.example.jp", "static.kpn.example.nl"};
 
 constexpr std::array<std::string_view, 14> kDirs = {
-    "images", "css",    "js",      "blog",  "products", "api/v1", "downloads",
-    "docs",   "static", "catalog", "news",  "user",     "search", "assets/fonts"};
+    "images", "css",    "js",      "blog", "products", "api/v1", "downloads",
+    "docs",   "static", "catalog", "news", "user",     "search", "assets/fonts"};
 
 constexpr std::array<std::string_view, 16> kFiles = {
-    "index.html", "logo.png",   "style.css",    "app.js",      "favicon.ico", "feed.xml",
-    "report.pdf", "photo.jpg",  "banner.gif",   "about.html",  "items.json",  "robots.txt",
+    "index.html",  "logo.png",  "style.css",     "app.js",     "favicon.ico", "feed.xml",
+    "report.pdf",  "photo.jpg", "banner.gif",    "about.html", "items.json",  "robots.txt",
     "main.min.js", "setup.exe", "manual-2.html", "font.woff2"};
 
-constexpr std::array<std::string_view, 10> kSites = {
-    "https://www.google.com/search?q=",  "https://www.bing.com/search?q=",
-    "http://www.example.com/",           "https://news.example.org/articles/",
-    "https://duckduckgo.com/?q=",        "http://forum.example.net/thread/",
-    "https://t.co/",                     "https://www.example.com/blog/",
-    "http://partner.example.de/links/",  "https://mail.example.com/inbox/"};
+constexpr std::array<std::string_view, 10> kSites = {"https://www.google.com/search?q=",
+                                                     "https://www.bing.com/search?q=",
+                                                     "http://www.example.com/",
+                                                     "https://news.example.org/articles/",
+                                                     "https://duckduckgo.com/?q=",
+                                                     "http://forum.example.net/thread/",
+                                                     "https://t.co/",
+                                                     "https://www.example.com/blog/",
+                                                     "http://partner.example.de/links/",
+                                                     "https://mail.example.com/inbox/"};
 
 constexpr std::array<std::string_view, 10> kAgents = {
     "Mozilla/5.0 (Windows NT 10.0; Win64; x64) Chrome/120.0 Safari/537.36",
@@ -46,8 +50,8 @@ constexpr std::array<std::string_view, 10> kAgents = {
     "Mozilla/5.0 (Linux; Android 14; Pixel 8) AppleWebKit/537.36 Chrome/120.0 Mobile",
     "python-requests/2.31.0"};
 
-constexpr std::array<std::string_view, 6> kWords = {"qel", "log+import", "cheap+flights",
-                                                    "weather", "c%2B%2B", "access+log+format"};
+constexpr std::array<std::string_view, 6> kWords = {"qel",     "log+import", "cheap+flights",
+                                                    "weather", "c%2B%2B",    "access+log+format"};
 
 struct Status {
     int code;

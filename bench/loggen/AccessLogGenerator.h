@@ -12,7 +12,7 @@
 namespace qel {
 
 class AccessLogGenerator {
-public:
+  public:
     explicit AccessLogGenerator(std::uint64_t seed = 1);
 
     // Appends the next line, with its LF, to out.
@@ -20,7 +20,7 @@ public:
     // The next `lines` lines as one text.
     std::string Generate(std::size_t lines);
 
-private:
+  private:
     std::uint64_t Next();
     std::uint32_t Below(std::uint32_t n);  // uniform in [0, n)
     void AppendHost(std::string& out);

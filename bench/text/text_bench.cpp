@@ -62,8 +62,12 @@ void Cut(benchmark::State& state, const std::string& text, std::string_view sepa
     SetRate(state, text.size());
 }
 
-void BM_CutRecordsLF(benchmark::State& state) { Cut(state, AccessLog(), "\n"); }
-void BM_CutRecordsCRLF(benchmark::State& state) { Cut(state, AccessLogCrLf(), "\r\n"); }
+void BM_CutRecordsLF(benchmark::State& state) {
+    Cut(state, AccessLog(), "\n");
+}
+void BM_CutRecordsCRLF(benchmark::State& state) {
+    Cut(state, AccessLogCrLf(), "\r\n");
+}
 
 void BM_SplitFields(benchmark::State& state) {
     const std::string& text = AccessLog();
@@ -151,7 +155,7 @@ BENCHMARK(BM_LoadFile)->Unit(benchmark::kMillisecond);
 
 // The console table, followed by one plain "name: N MB/s" line per benchmark.
 class MegabyteReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     MegabyteReporter() : ConsoleReporter(::isatty(1) ? OO_ColorTabular : OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);

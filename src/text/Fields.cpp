@@ -105,8 +105,8 @@ void SplitDelimited(std::string_view line, char delimiter, char qualifier,
     if (delimiter != '\0' && line[n - 1] == delimiter) fields.push_back({n + 1, n + 1});
 }
 
-void SplitFixed(std::string_view line, std::span<const int> widths, char delimiter,
-                char qualifier, std::vector<TFieldPosition>& pieces) {
+void SplitFixed(std::string_view line, std::span<const int> widths, char delimiter, char qualifier,
+                std::vector<TFieldPosition>& pieces) {
     pieces.clear();
     const auto n = static_cast<std::int64_t>(line.size());
     const bool hasQualifier = qualifier != '\0';
@@ -167,8 +167,8 @@ std::string ResolveSourceReference(std::string_view reference, std::string_view 
     if (start <= 0) {
         value.assign(r);
     } else if (end > 0) {
-        value.assign(FieldText(
-            line, {static_cast<std::size_t>(start), static_cast<std::size_t>(end)}));
+        value.assign(
+            FieldText(line, {static_cast<std::size_t>(start), static_cast<std::size_t>(end)}));
     }
     if (!value.empty() && delimiter != '\0' && value.back() == delimiter) value.pop_back();
     return value;

@@ -90,7 +90,8 @@ void TQelFromText::SplitFields(const TDataSet* dataSet, bool fixed, char delimit
     if (dataSet == nullptr) return;
     std::vector<int> widths;
     widths.reserve(static_cast<std::size_t>(dataSet->FieldCount()));
-    for (int i = 0; i < dataSet->FieldCount(); ++i) widths.push_back(dataSet->Fields(i)->DisplayWidth());
+    for (int i = 0; i < dataSet->FieldCount(); ++i)
+        widths.push_back(dataSet->Fields(i)->DisplayWidth());
     SplitFixed(line, widths, delimiter, qualifier, positions);
 }
 
@@ -131,8 +132,9 @@ void TQelFromText::CreateColumns() {
         if (!Fixed()) {
             column.SetCaption(impcnst::SFieldPrefix + IntToStr(static_cast<std::int64_t>(k) + 1));
         } else {
-            column.SetCaption(impcnst::STextPrefix + IntToStr(static_cast<std::int64_t>(piece.Start)) +
-                              "-" + IntToStr(static_cast<std::int64_t>(piece.End)));
+            column.SetCaption(impcnst::STextPrefix +
+                              IntToStr(static_cast<std::int64_t>(piece.Start)) + "-" +
+                              IntToStr(static_cast<std::int64_t>(piece.End)));
             column.SetSize(static_cast<std::int32_t>(piece.End - piece.Start + 1));
         }
     }

@@ -15,7 +15,7 @@
 namespace qel {
 
 class TQelFromText : public TQelBaseComponent {
-public:
+  public:
     explicit TQelFromText(TComponent* owner = nullptr);
     const char* ClassName() const override { return "TQelFromText"; }
 
@@ -57,7 +57,7 @@ public:
                             std::vector<TFieldPosition>& positions, std::string_view line,
                             char qualifier);
 
-private:
+  private:
     TRecordRules Rules() const;
 
     TTextLines lines_;

@@ -75,8 +75,8 @@ std::size_t TRecordCutter::FindSeparator(std::size_t from) {
         if (!separatorKnown_ || nextSeparator_ < from) {
             const void* hit =
                 from < size_ ? std::memchr(text_ + from, separator_[0], size_ - from) : nullptr;
-            nextSeparator_ = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_)
-                                 : size_;
+            nextSeparator_ =
+                hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_) : size_;
             separatorKnown_ = true;
         }
         if (nextSeparator_ >= size_ || separator_.size() == 1 || SeparatorAt(nextSeparator_)) {

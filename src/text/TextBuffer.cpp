@@ -30,7 +30,7 @@ constexpr std::size_t kChunk = 1 << 16;
 constexpr std::size_t kMapThreshold = std::size_t{4} << 20;
 
 class FileHandle {
-public:
+  public:
     explicit FileHandle(int fd) : fd_(fd) {}
     ~FileHandle() {
         if (fd_ >= 0) ::close(fd_);  // also drops the lock
@@ -39,7 +39,7 @@ public:
     FileHandle& operator=(const FileHandle&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -63,15 +63,17 @@ void TTextBuffer::Reserve(std::size_t capacity) {
     if (capacity <= capacity_) return;
     std::unique_ptr<char, TextBufferRelease> grown;
     if (capacity >= kMapThreshold) {
-        void* p = ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                         -1, 0);
+        void* p =
+            ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         (void)::madvise(p, capacity, MADV_HUGEPAGE);  // a hint; without it, small pages serve
-        grown = std::unique_ptr<char, TextBufferRelease>(static_cast<char*>(p), TextBufferRelease{capacity});
+        grown = std::unique_ptr<char, TextBufferRelease>(static_cast<char*>(p),
+                                                         TextBufferRelease{capacity});
     } else {
         void* p = std::malloc(capacity > 0 ? capacity : 1);
         if (p == nullptr) throw std::bad_alloc();
-        grown = std::unique_ptr<char, TextBufferRelease>(static_cast<char*>(p), TextBufferRelease{0});
+        grown =
+            std::unique_ptr<char, TextBufferRelease>(static_cast<char*>(p), TextBufferRelease{0});
     }
     if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
     data_ = std::move(grown);

@@ -26,7 +26,7 @@ struct TextBufferRelease {
 // The whole content of a source, read with one read into one buffer. A file is read from its
 // start, a stream from its current position to its end.
 class TTextBuffer {
-public:
+  public:
     // Raises EFOpenError "Cannot open file %s" when the file cannot be opened or is a directory,
     // EInOutError when reading fails part-way. The file is closed in every case.
     void LoadFile(const std::string& fileName);
@@ -38,7 +38,7 @@ public:
     std::string_view View() const { return {data_.get(), size_}; }
     std::size_t Size() const { return size_; }
 
-private:
+  private:
     void Reserve(std::size_t capacity);
 
     std::unique_ptr<char, TextBufferRelease> data_;
@@ -62,7 +62,7 @@ struct TRecordRange {
 // delimiter) closes. A separator that is empty or holds a NUL byte never matches. A qualifier
 // or delimiter of #0 means none.
 class TRecordCutter {
-public:
+  public:
     TRecordCutter(std::string_view text, std::string_view separator, char qualifier,
                   char delimiter);
     // The next record; false once the text is used up. A text that ends with the separator
@@ -72,7 +72,7 @@ public:
     // is used; it is, unless the separator contains the qualifier.
     bool Scanning() const { return scanning_; }
 
-private:
+  private:
     bool SeparatorAt(std::size_t p) const;
     std::size_t FindSeparator(std::size_t from);
     std::size_t FindQualifier(std::size_t from);
@@ -115,7 +115,7 @@ void ReadRecords(std::string_view text, const TRecordRules& rules, std::string& 
 
 // The kept records of a source: the source's bytes and the records' offsets into them.
 class TTextLines {
-public:
+  public:
     int Count() const { return static_cast<int>(ranges_.size()); }
     bool Empty() const { return ranges_.empty(); }
     // Record i (0-based); "List index out of bounds (%d)" outside 0..Count()-1.
@@ -128,7 +128,7 @@ public:
     // (a short row range of a large source), so the rest of the source is not held.
     void Compact();
 
-private:
+  private:
     TTextBuffer buffer_;
     std::vector<TRecordRange> ranges_;
 };
@@ -159,8 +159,8 @@ void SplitDelimited(std::string_view line, char delimiter, char qualifier,
 // cut before it left off (the first at 1) and ends as the widths, the qualifier and the
 // delimiter say; cutting stops at the end of the widths or when the next start reaches the
 // line's length.
-void SplitFixed(std::string_view line, std::span<const int> widths, char delimiter,
-                char qualifier, std::vector<TFieldPosition>& pieces);
+void SplitFixed(std::string_view line, std::span<const int> widths, char delimiter, char qualifier,
+                std::vector<TFieldPosition>& pieces);
 
 // The bytes Start..End of the line (fewer when the line is shorter, none when End < Start).
 std::string_view FieldText(std::string_view line, const TFieldPosition& field);
