@@ -182,11 +182,16 @@ void TSqliteTable::Fail(const char* action, int rc) {
         detail += Format(" (another connection holds the lock; waited %d ms)", busyTimeout_);
     }
     std::string text = Format("Cannot %s table '%s': %s", action, sqlTable_, detail);
-    // Some failures (disk full, I/O errors) roll the whole write transaction back.
+    // Some failures (disk full, I/O errors) roll the whole write transaction back: the writes
+    // posted before are written again and committed, or else reported as lost.
+    if (pendingRows_ > 0 && db_ && sqlite3_get_autocommit(db_) && !replaying_ && ReplayPending()) {
+        throw EDatabaseError(text);
+    }
     if (pendingRows_ > 0 && db_ && sqlite3_get_autocommit(db_)) {
         text += Format("; the write transaction was rolled back and %lld posted record(s) were lost",
                        static_cast<long long>(pendingRows_));
         pendingRows_ = 0;
+        ForgetWrites();
         sqlite3_stmt* s = nullptr;
         std::string sql = "SELECT count(*) FROM " + quotedTable_;
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
@@ -415,6 +420,7 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         count_ = sqlite3_column_int64(s, 0);
     }
     pendingRows_ = 0;
+    ForgetWrites();
     anchors_.clear();
     return defs_;
 }
@@ -459,6 +465,7 @@ void TSqliteTable::InternalClose() {
         }
     }
     pendingRows_ = 0;
+    ForgetWrites();
     ReleaseConnection();
     if (!failure.empty()) throw EDatabaseError(failure);
 }
@@ -477,12 +484,16 @@ void TSqliteTable::BeginWrite() {
     Using use(s);
     Step(s, "start writing to");
     pendingRows_ = 0;
+    ForgetWrites();
 }
 
 void TSqliteTable::EndWrite() {
     ++pendingRows_;
     // A single edit outside a bulk run is committed at once, so no lock stays held by it.
-    if (ControlsDisabled()) return;
+    if (ControlsDisabled()) {
+        if (pendingWrites_.size() >= kMaxPendingWrites) Commit();
+        return;
+    }
     try {
         Commit();
     } catch (...) {
@@ -494,6 +505,7 @@ void TSqliteTable::EndWrite() {
             sqlite3_step(r);
         }
         pendingRows_ = 0;
+        ForgetWrites();
         throw;
     }
 }
@@ -504,6 +516,80 @@ void TSqliteTable::Commit() {
     Using use(s);
     Step(s, "commit the records of");
     pendingRows_ = 0;
+    ForgetWrites();
+}
+
+void TSqliteTable::RememberWrite(char kind, TRecordId id, const std::vector<Variant>* values,
+                                 const std::vector<bool>* assigned) {
+    if (!ControlsDisabled()) return;  // committed at once; nothing to write again
+    pendingWrites_.push_back({kind, id, pendingValues_.size()});
+    if (values != nullptr) {
+        pendingValues_.insert(pendingValues_.end(), values->begin(), values->end());
+        pendingAssigned_.insert(pendingAssigned_.end(), assigned->begin(), assigned->end());
+    }
+}
+
+void TSqliteTable::ForgetWrites() {
+    pendingWrites_.clear();
+    pendingValues_.clear();
+    pendingAssigned_.clear();
+}
+
+bool TSqliteTable::ReplayPending() noexcept {
+    if (pendingWrites_.size() != static_cast<std::size_t>(pendingRows_)) return false;
+    replaying_ = true;
+    bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    try {
+        for (std::size_t i = 0; ok && i < pendingWrites_.size(); ++i) ReplayWrite(i);
+    } catch (...) {
+        ok = false;
+    }
+    ok = ok && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok && sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    replaying_ = false;
+    if (ok) {
+        pendingRows_ = 0;
+        ForgetWrites();
+    }
+    return ok;
+}
+
+void TSqliteTable::ReplayWrite(std::size_t index) {
+    const PendingWrite& w = pendingWrites_[index];
+    const std::size_t n = defs_.size();
+    std::string sql;
+    std::vector<std::size_t> fields;  // the assigned fields, bound in this order
+    if (w.Kind != 'd') {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (pendingAssigned_[w.First + i] && !(w.Kind == 'i' && quotedColumns_[i] == rowid_)) {
+                fields.push_back(i);
+            }
+        }
+    }
+    if (w.Kind == 'i') {
+        // The record keeps the rowid it was given the first time.
+        std::string cols = rowid_, params = "?1";
+        for (std::size_t k = 0; k < fields.size(); ++k) {
+            cols += ", " + quotedColumns_[fields[k]];
+            params += ", ?" + std::to_string(k + 2);
+        }
+        sql = "INSERT INTO " + quotedTable_ + " (" + cols + ") VALUES (" + params + ")";
+    } else if (w.Kind == 'u') {
+        std::string sets;
+        for (std::size_t k = 0; k < fields.size(); ++k) {
+            sets += (k ? ", " : "") + quotedColumns_[fields[k]] + " = ?" + std::to_string(k + 2);
+        }
+        sql = "UPDATE " + quotedTable_ + " SET " + sets + " WHERE " + rowid_ + " = ?1";
+    } else {
+        sql = "DELETE FROM " + quotedTable_ + " WHERE " + rowid_ + " = ?1";
+    }
+    Stmt stmt;
+    sqlite3_stmt* s = Prepare(stmt, sql);
+    sqlite3_bind_int64(s, 1, w.Id);
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        Bind(s, static_cast<int>(k) + 2, pendingValues_[w.First + fields[k]], defs_[fields[k]].DataType);
+    }
+    if (sqlite3_step(s) != SQLITE_DONE) throw EDatabaseError("replay");
 }
 
 void TSqliteTable::WriteStep(sqlite3_stmt* s, const char* action) {
@@ -587,6 +673,7 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const
         WriteStep(s, "post a record to");
     }
     TRecordId id = sqlite3_last_insert_rowid(db_);
+    RememberWrite('i', id, &values, &assigned);
     EndWrite();
     ++count_;
     ForgetAnchorsFrom(id);
@@ -626,6 +713,7 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
     for (std::size_t i = 0; i < assigned.size(); ++i) {
         if (assigned[i] && quotedColumns_[i] == rowid_) anchors_.clear();
     }
+    RememberWrite('u', id, &values, &assigned);
     EndWrite();
 }
 
@@ -638,6 +726,7 @@ void TSqliteTable::InternalDelete(TRecordId id) {
         WriteStep(s, "delete a record of");
     }
     bool removed = sqlite3_changes(db_) > 0;
+    RememberWrite('d', id, nullptr, nullptr);
     EndWrite();
     if (removed) --count_;
     ForgetAnchorsFrom(id);

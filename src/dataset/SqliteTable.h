@@ -5,6 +5,10 @@
 // come from the table's declared column types. Records are kept in rowid order and addressed by
 // rowid. Writes are grouped in one write transaction that FlushBuffers, the end of the outermost
 // DisableControls stretch and Close commit; outside such a stretch every Post commits at once.
+// The writes of an open transaction are also kept in memory: when a failure (a full disk, a
+// size cap) makes SQLite take back the whole transaction, they are written again and committed
+// at once, so only the failing write is lost. A stretch commits on its own after
+// kMaxPendingWrites writes, which bounds that memory.
 // The file is never created or altered by opening it.
 #pragma once
 
@@ -24,6 +28,9 @@ namespace qel {
 
 class TSqliteTable : public TDataSet {
 public:
+    // The writes a bulk stretch keeps uncommitted at most; the next one commits them.
+    static constexpr std::size_t kMaxPendingWrites = 65536;
+
     explicit TSqliteTable(TComponent* owner = nullptr);
     ~TSqliteTable() override;
     const char* ClassName() const override { return "TSqliteTable"; }
@@ -99,6 +106,14 @@ private:
     void EndWrite();
     void Commit();
     void ReleaseConnection() noexcept;
+    // Keeps a write of the open transaction for ReplayPending (in a bulk stretch only).
+    void RememberWrite(char kind, TRecordId id, const std::vector<Variant>* values,
+                       const std::vector<bool>* assigned);
+    void ForgetWrites();
+    // Writes the kept writes again in a new transaction and commits it; false (and nothing
+    // written) when that fails too.
+    bool ReplayPending() noexcept;
+    void ReplayWrite(std::size_t index);
     std::string ColumnList() const;
     void ForgetAnchorsFrom(TRecordId id);
 
@@ -115,6 +130,18 @@ private:
     std::vector<std::string> quotedColumns_;
     std::int64_t count_ = 0;       // records in the table, kept up to date by our writes
     std::int64_t pendingRows_ = 0;  // records written in the open transaction
+
+    // The writes of the open transaction, in order: 'i' insert, 'u' update, 'd' delete, with
+    // their values at pendingValues_[First ..] and flags at pendingAssigned_[First ..].
+    struct PendingWrite {
+        char Kind;
+        TRecordId Id;
+        std::size_t First;
+    };
+    std::vector<PendingWrite> pendingWrites_;
+    std::vector<Variant> pendingValues_;
+    std::vector<bool> pendingAssigned_;
+    bool replaying_ = false;
 
     Stmt begin_, commit_, rollback_, first_, last_, next_, prior_, read_, delete_, recNo_, page_,
         pageFrom_;
