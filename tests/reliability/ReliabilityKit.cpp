@@ -130,3 +130,62 @@ void OpenTable(TSqliteTable& table, const std::string& fileName, int busyTimeout
 }
 
 }  // namespace qel::rel
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace qel::rel {
+
+SqliteShell::SqliteShell(const std::string& fileName) {
+    int toShell[2], fromShell[2];
+    if (::pipe(toShell) != 0 || ::pipe(fromShell) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toShell[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, fromShell[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, fromShell[1], 2);
+    posix_spawn_file_actions_addclose(&actions, toShell[1]);
+    posix_spawn_file_actions_addclose(&actions, fromShell[0]);
+    std::string file = fileName;
+    char arg0[] = "sqlite3", arg1[] = "-batch";
+    char* argv[] = {arg0, arg1, file.data(), nullptr};
+    int rc = ::posix_spawnp(&pid_, "sqlite3", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(toShell[0]);
+    ::close(fromShell[1]);
+    in_ = toShell[1];
+    out_ = fromShell[0];
+    if (rc != 0) throw std::runtime_error("cannot start the sqlite3 shell");
+}
+
+SqliteShell::~SqliteShell() { Quit(); }
+
+std::string SqliteShell::Run(const std::string& statements) {
+    static int serial = 0;
+    const std::string mark = "--done " + std::to_string(++serial) + "--";
+    const std::string input = statements + "\n.print " + mark + "\n";
+    if (::write(in_, input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+        throw std::runtime_error("cannot feed the sqlite3 shell");
+    }
+    std::string out;
+    char buf[512];
+    while (out.find(mark) == std::string::npos) {
+        ssize_t n = ::read(out_, buf, sizeof buf);
+        if (n <= 0) throw std::runtime_error("the sqlite3 shell ended: " + out);
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out.substr(0, out.find(mark));
+}
+
+void SqliteShell::Quit() {
+    if (pid_ < 0) return;
+    ::close(in_);  // end of input: the shell rolls back what is open and exits
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    ::close(out_);
+    pid_ = -1;
+}
+
+}  // namespace qel::rel

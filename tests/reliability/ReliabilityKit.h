@@ -80,3 +80,28 @@ void SetUpNumberedSource(TQelFromText& source, TDataSet& table, const std::strin
 void OpenTable(TSqliteTable& table, const std::string& fileName, int busyTimeoutMs = 100);
 
 }  // namespace qel::rel
+
+namespace qel::rel {
+
+// Another process: the sqlite3 shell on a database, fed statements through its standard input.
+// It keeps whatever lock its statements took until Quit.
+class SqliteShell {
+public:
+    explicit SqliteShell(const std::string& fileName);
+    ~SqliteShell();
+    SqliteShell(const SqliteShell&) = delete;
+    SqliteShell& operator=(const SqliteShell&) = delete;
+
+    // Runs the statements and waits until the shell has run them; returns what it printed
+    // (its error messages included).
+    std::string Run(const std::string& statements);
+    // Ends the shell (and with it any lock it held) and waits for it.
+    void Quit();
+
+private:
+    int pid_ = -1;
+    int in_ = -1;   // the shell's standard input
+    int out_ = -1;  // its standard output and error
+};
+
+}  // namespace qel::rel
