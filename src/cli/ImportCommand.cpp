@@ -1,0 +1,118 @@
+#include "cli/ImportCommand.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <ostream>
+
+#include "cli/RunReport.h"
+#include "cli/TableSetup.h"
+#include "cli/TerminalProgress.h"
+#include "core/TextUtil.h"
+#include "dataset/SqliteTable.h"
+#include "engine/ImpCnst.h"
+#include "text/Qel2TXT.h"
+
+namespace qel::cli {
+
+namespace {
+
+// Keeps the interrupt handlers installed for the length of a run.
+struct TInterruptScope {
+    TInterruptScope() {
+        ClearInterrupt();
+        InstallInterruptHandlers();
+    }
+    ~TInterruptScope() { RestoreInterruptHandlers(); }
+};
+
+std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+}  // namespace
+
+int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, std::ostream& err,
+              ProgressTarget progress) {
+    TQelFromText importer;
+    try {
+        ApplyImportOptions(o, importer);
+    } catch (const EUsageError& e) {
+        err << "qel: " << e.what() << '\n';
+        return esUsage;
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    std::string lastRowError;
+    try {
+        std::unique_ptr<TRejectsFile> rejects;
+        if (!o.Rejects.empty()) rejects = std::make_unique<TRejectsFile>(o.Rejects);
+
+        if (!o.Create.empty()) EnsureTable(o.Database, o.Table, o.Create);
+        TSqliteTable table;
+        table.SetTableName(o.Database);
+        table.Open();
+        if (!o.Table.empty() && !SameText(table.SqlTableName(), o.Table)) {
+            // The table engine picks the table itself; importing into another one than asked
+            // for would put the rows where nobody looks for them.
+            throw EDatabaseError(
+                Format("Cannot choose table %s in %s: the table engine opens %s there", o.Table,
+                       o.Database, table.SqlTableName()));
+        }
+
+        importer.SetDataSet(&table);
+        if (o.Source != "-") importer.SetSourceFileName(o.Source);
+        // Row errors are offered here when someone wants them: the rejects file keeps each
+        // failing row once, and --stop-on-error keeps Abort as it comes (AbortOnProblem) so
+        // the first failure ends the run; otherwise the row is skipped and the run goes on.
+        if (rejects || o.StopOnError) {
+            importer.SetAbortOnProblem(true);
+            importer.OnErrorEvent = [&](TQelBaseComponent& sender, const Exception& error,
+                                        bool& abort) {
+                if (rejects)
+                    rejects->Write(sender.Statistic().TotalImported(), importer.CurrentLine(),
+                                   error.Message());
+                lastRowError = error.Message();
+                if (!o.StopOnError) abort = false;
+            };
+        }
+
+        TTerminalWindowSystem ws(o.Quiet ? nullptr : progress.Stream, progress.Columns, err);
+        TScopedWindowSystem installed(ws);
+        {
+            TInterruptScope interrupts;
+            if (o.Source == "-") {
+                importer.ImportFromStream(input);
+            } else {
+                importer.Execute();
+            }
+        }
+        table.Close();
+        if (rejects) rejects->Close();
+    } catch (const EUsageError& e) {
+        err << "qel: " << e.what() << '\n';
+        return esUsage;
+    } catch (const std::exception& e) {
+        // Raised before the run (a missing file, a required setting, the database) or while
+        // closing: the run did not happen or its outcome is in doubt.
+        err << e.what() << '\n';
+        TRunSummary summary = SummaryOf(importer.Statistic(), MillisecondsSince(start));
+        if (summary.Result == irExecuted || summary.Result == irCanceled) summary.Result = irFailed;
+        PrintSummary(out, summary, o.Json);
+        return esFailed;
+    }
+
+    TRunSummary summary = SummaryOf(importer.Statistic(), MillisecondsSince(start));
+    if (summary.Result == irFailed) {
+        err << impcnst::SImportFailed << '\n';
+        if (!lastRowError.empty()) err << lastRowError << '\n';
+    } else if (summary.Result == irCanceled && !o.Quiet) {
+        err << impcnst::SImportCanceled << '\n';
+    }
+    PrintSummary(out, summary, o.Json);
+    return ExitStatusOf(summary.Result);
+}
+
+}  // namespace qel::cli

@@ -1,0 +1,17 @@
+// Making the destination table of `qel import --create` when it is missing.
+#pragma once
+
+#include <string>
+
+namespace qel::cli {
+
+// Makes sure the SQLite file `fileName` (created when missing) holds the table the import will
+// write to, creating it from `columns` (an SQL column list such as "Host TEXT, Code INTEGER")
+// when it is not there. The table is `table`, or without a name the one the table engine
+// would open: the file's only table, else the one named after the file's stem. Returns the
+// table's name. A column list that carries anything after the table definition (a second
+// statement) is refused with EUsageError; SQLite's own complaints raise EDatabaseError.
+std::string EnsureTable(const std::string& fileName, const std::string& table,
+                        const std::string& columns);
+
+}  // namespace qel::cli
