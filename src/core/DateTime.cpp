@@ -16,9 +16,15 @@ using namespace std::chrono;
 constexpr sys_days kEpoch = sys_days{year{1899} / December / 30};
 constexpr double kMsPerDay = 86400000.0;
 
+// The largest day count a date-time may have to be taken apart (about the year 29000, within
+// the calendar's range); beyond it, and for infinities and NaN, there is no date.
+constexpr double kMaxDays = 1e7;
+
 // Splits a date-time into whole days and milliseconds of the day (negative dates keep their
 // time of day as a positive fraction, as the value's sign applies to the day count only).
+// Raises EInvalidOp for a value that is no date (out of range, infinite, NaN).
 void Split(TDateTime dt, long long& days, long long& ms) {
+    if (!(std::fabs(dt) <= kMaxDays)) throw EInvalidOp(msg::kInvalidOp);
     double whole = std::trunc(dt);
     double frac = std::fabs(dt - whole);
     days = static_cast<long long>(whole);

@@ -27,6 +27,8 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec);
 bool TryEncodeDate(int year, int month, int day, TDateTime& out);
 bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& out);
 
+// Raise EInvalidOp "Invalid floating point operation" for a value that is no date: infinite,
+// NaN, or more than 10,000,000 days from the epoch (so do the formatting functions below).
 DateParts DecodeDate(TDateTime dt);
 TimeParts DecodeTime(TDateTime dt);
 

@@ -119,7 +119,7 @@ void SetUpNumberedSource(TQelFromText& source, TDataSet& table, const std::strin
     source.SetRecordSeparator(rsLF);
     source.SetRowFieldNames(0);
     source.SetAnimatedStatus(false);
-    source.SetOptions(TQelOptions{});
+    source.SetOptions(TQelOptions{soSkipEmptyRow});
     for (const char* m : {"Id=Field1", "Name=Field2", "Note=Field3"}) source.Mappings().Add(m);
 }
 

@@ -72,8 +72,8 @@ void ExpectNumberedRows(const std::vector<StoredRow>& rows, const std::vector<in
 // 1..count.
 std::vector<int> Numbers(int first, int last);
 
-// A text source for the numbered lines: comma-delimited, LF-separated, no header, quiet (no
-// dialog, no message box), mapping Id, Name and Note from fields 1 to 3.
+// A text source for the numbered lines: comma-delimited, LF-separated, no header, blank lines
+// skipped, quiet (no dialog, no message box), mapping Id, Name and Note from fields 1 to 3.
 void SetUpNumberedSource(TQelFromText& source, TDataSet& table, const std::string& fileName);
 
 // Opens an SQLite table on `fileName` with a short lock wait.
