@@ -262,6 +262,11 @@ using TErrorEvent = std::function<void(TQelBaseComponent& Sender, const Exceptio
 using TAfterRecordEvent = std::function<void(TQelBaseComponent& Sender, bool& Abort)>;
 using TQelSpecificationEvent = std::function<void(TQelBaseComponent& Sender, std::string& AFileName)>;
 
+// Element 3 of a run-table entry (a field or row-value index) as a number.
+inline std::int32_t EntryIndex(const Variant& v) {
+    return v.kind() == Variant::vkInteger ? v.IntegerValue() : v.AsInteger();
+}
+
 // Run state of the value evaluation (parsers kept per expression text); defined with the
 // evaluation code.
 struct TQelEvalState;

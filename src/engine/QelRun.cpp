@@ -218,18 +218,23 @@ bool TQelBaseComponent::OfferError(const std::exception_ptr& error) {
 
 namespace {
 
+// What a run table entry that a handler cut short raises.
+constexpr const char* kEntryIndexError = "Variant or safe array index out of bounds";
+
 // Copies name, source text and value of the RowValues entry each entry points at.
 void TakeRowValues(Variant& table, const Variant& rowValues) {
     if (!table.IsArray()) return;
     for (Variant& entry : table.MutableElements()) {
         if (!entry.IsArray()) continue;
-        const std::int32_t index = std::as_const(entry)[3].AsInteger();
+        const std::int32_t index = EntryIndex(std::as_const(entry)[3]);
         if (index < 0) continue;
         const Variant& source = rowValues[static_cast<std::size_t>(index)];
+        if (source.Count() < 4) throw EVariantError(kEntryIndexError);
+        const Variant::Array& from = source.Elements();
         Variant::Array& e = entry.MutableElements();
-        e[0] = source[0];
-        e[1] = source[1];
-        e[2] = source[2];
+        e[0] = from[0];
+        e[1] = from[1];
+        e[2] = from[2];
     }
 }
 
@@ -245,8 +250,9 @@ bool TQelBaseComponent::ImportRow() {
     for (std::size_t i = 0; i < count; ++i) {
         Variant& entry = rowValues_[i];
         if (!entry.IsArray()) continue;
+        if (entry.Count() < 4) throw EVariantError(kEntryIndexError);
         Variant::Array& e = entry.MutableElements();
-        const std::int32_t stored = e.at(3).AsInteger();
+        const std::int32_t stored = EntryIndex(e[3]);
         int current = stored;
         if (current < 0) {
             // The name may have been changed by a handler: bind it by name when it now names
@@ -272,7 +278,7 @@ bool TQelBaseComponent::ImportRow() {
         for (std::size_t i = 0; i < rowValues_.Count(); ++i) {
             const Variant& entry = std::as_const(rowValues_)[i];
             if (!entry.IsArray()) continue;
-            const std::int32_t index = entry[3].AsInteger();
+            const std::int32_t index = EntryIndex(entry[3]);
             TField* field = index >= 0 ? ds.Fields(index) : nullptr;
             Variant value = entry[2];
             if (oem && !value.IsNullOrEmpty() && (field == nullptr || (!field->IsNumeric() && !field->IsDateTime()))) {

@@ -84,10 +84,10 @@ void TQelBaseComponent::WriteRecord() {
             const Variant::Array& entries = mappingEntries_.Elements();
             for (const Variant& entry : entries) {
                 if (!entry.IsArray()) continue;
-                const std::int32_t rowIndex = entry[3].AsInteger();
+                const std::int32_t rowIndex = EntryIndex(entry[3]);
                 if (rowIndex < 0) continue;
                 const std::int32_t fieldIndex =
-                    std::as_const(rowValues_)[static_cast<std::size_t>(rowIndex)][3].AsInteger();
+                    EntryIndex(std::as_const(rowValues_)[static_cast<std::size_t>(rowIndex)][3]);
                 if (fieldIndex < 0) continue;
                 TField* field = ds.Fields(fieldIndex);
                 const Variant& value = entry[2];

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestKit.h"
-#include "core/FormatSettings.h"
 
 namespace qel::test {
 namespace {
@@ -249,15 +248,6 @@ TEST_F(EvaluateTest, Base64ValuesOfASourceThatEncodesThem) {
     EXPECT_EQ(Run("B=Field1", {{"aGVsbG8="}}), (Lines{"hello"}));
     comp.decodes = false;
     EXPECT_EQ(Run("B=Field1", {{"aGVsbG8="}}), (Lines{"aGVsbG8="}));
-}
-
-TEST_F(EvaluateTest, FloatConversionUsesTheDataFormats) {
-    ScopedFormatSettings regional(FormatSettings::English());
-    comp.DataFormats().SetDecimalSeparator(',');
-    comp.DataFormats().SetThousandSeparator('.');
-    comp.DataFormats().SetCurrencyString("$");
-    EXPECT_EQ(Run("F=Field1", {{"$1.234,50"}}), (Lines{"1234.5"}));
-    EXPECT_EQ(DefaultFormatSettings().DecimalSeparator, '.');
 }
 
 }  // namespace

@@ -143,16 +143,5 @@ TEST_F(ProgressTest, DialogThatCannotBeMade) {
     EXPECT_FALSE(comp.ProgressCanceled());
 }
 
-TEST(ProgressModel, StartsAtTheDesignedPositions) {
-    TfrmQelProcess d;
-    EXPECT_EQ(d.ClientHeight, 130);
-    EXPECT_FALSE(d.CancelRequested);
-    EXPECT_FALSE(d.AnimationPlaying);
-    EXPECT_EQ(d.AnimationStopFrame, 34);
-    EXPECT_FALSE(d.ProgressBar.Visible);
-    EXPECT_EQ(d.ProgressMax, 100);
-    EXPECT_EQ(d.lblStatus.Bottom(), 69);
-}
-
 }  // namespace
 }  // namespace qel::test

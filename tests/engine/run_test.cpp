@@ -34,6 +34,21 @@ void Fill(TTraceTable& t, const Lines& records) {
     t.trace = trace;
 }
 
+// A destination filled with `before` and a source bound to it through `mappings`.
+struct Rig {
+    TTraceTable t;
+    TMemorySource run;
+    Rig(const Lines& before, const std::string& mappings, TImportMode mode = imAppend, const std::string& keys = "",
+        bool animated = true) {
+        Fill(t, before);
+        run.SetDataSet(&t);
+        run.Mappings().SetText(mappings);
+        run.SetMode(mode);
+        run.SetDatasetKeys(keys);
+        run.SetAnimatedStatus(animated);
+    }
+};
+
 class RunTest : public HeadlessTest {
 protected:
     void SetUp() override {
@@ -182,14 +197,8 @@ TEST_F(RunTest, ModesAndCounters) {
     };
     for (const ModeCase& c : cases) {
         SCOPED_TRACE(c.name);
-        TTraceTable t;
-        Fill(t, c.before);
-        TMemorySource run;
-        run.SetAnimatedStatus(false);
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\nName=Field2\nNote=Field3\n");
-        run.SetMode(c.mode);
-        run.SetDatasetKeys(c.keys);
+        Rig rig(c.before, "ID=Field1\nName=Field2\nNote=Field3\n", c.mode, c.keys, false);
+        auto& [t, run] = rig;
         run.records = c.rows;
         run.Execute();
         const TQelStatistic& st = run.Statistic();
@@ -245,14 +254,8 @@ TEST_F(RunTest, OnLocateRecordTakesOverTheSearch) {
     };
     for (const LocateCase& c : cases) {
         SCOPED_TRACE(c.name);
-        TTraceTable t;
-        Fill(t, {"1|a|x", "2|b|y"});
-        TMemorySource run;
-        run.SetAnimatedStatus(false);
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\nName=Field2\n");
-        run.SetMode(c.mode);
-        run.SetDatasetKeys("ID");
+        Rig rig({"1|a|x", "2|b|y"}, "ID=Field1\nName=Field2\n", c.mode, "ID", false);
+        auto& [t, run] = rig;
         run.records = {{"5", "new"}};
         run.OnLocateRecord = [&](TQelBaseComponent&, const std::string&, const Variant&, bool& exist,
                                  bool& executeLocate) {
@@ -326,12 +329,8 @@ TEST_F(RunTest, LoadConditionsAndTheHostDecide) {
     };
     for (const FilterCase& c : cases) {
         SCOPED_TRACE(c.name);
-        TTraceTable t;
-        Fill(t, {});
-        TMemorySource run;
-        run.SetAnimatedStatus(false);
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\nName=Field2\nNote=Field3\n");
+        Rig rig({}, "ID=Field1\nName=Field2\nNote=Field3\n", imAppend, "", false);
+        auto& [t, run] = rig;
         run.LoadCondition().SetLoadWhen(c.loadWhen);
         run.LoadCondition().SetSkipIf(c.skipIf);
         run.records = {{"1", "a", "True"}, {"2", "b", "False"}};
@@ -345,31 +344,6 @@ TEST_F(RunTest, LoadConditionsAndTheHostDecide) {
         EXPECT_EQ(offered.size(), 2u);
         EXPECT_EQ(run.Statistic().TotalImported(), 2);
     }
-}
-
-TEST_F(RunTest, BeforeRecordEventMayChangeTheValues) {
-    Fill(table, {});
-    comp.records = {{"1", "a", "x"}};
-    comp.OnBeforeRecordEvent = [](TQelBaseComponent&, const std::string&, Variant& values, bool&) {
-        values[1][2] = Variant("from host");
-    };
-    comp.Execute();
-    EXPECT_EQ(Dump(table), (Lines{"1|from host|x"}));
-}
-
-TEST_F(RunTest, ConditionThatIsNoBooleanIsARowError) {
-    Fill(table, {});
-    comp.records = {{"1", "a", "maybe"}, {"2", "b", "1"}};
-    comp.LoadCondition().SetLoadWhen("Field3");
-    std::vector<std::string> errors;
-    comp.OnErrorEvent = [&](TQelBaseComponent&, const Exception& e, bool& abort) {
-        errors.push_back(e.Message());
-        abort = false;
-    };
-    comp.Execute();
-    EXPECT_EQ(errors.size(), 1u);
-    EXPECT_EQ(Dump(table), (Lines{"2|b|1"}));
-    EXPECT_EQ(comp.Statistic().TotalErrors(), 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -404,14 +378,11 @@ TEST_F(RunTest, ErrorsAreOfferedToTheHost) {
     };
     for (const ErrorCase& c : cases) {
         SCOPED_TRACE(c.name);
-        TTraceTable t;
-        Fill(t, {});
+        Rig rig({}, "ID=Field1\nName=Field2\n");
+        auto& [t, run] = rig;
         t.refuse = [](const std::vector<Variant>& v) {
             return VarToStr(v[1]) == "bad" ? std::string("Key violation") : std::string();
         };
-        TMemorySource run;
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\nName=Field2\n");
         run.records = {{"1", "ok"}, {"2", c.badCell}, {"3", "ok"}};
         run.SetAbortOnProblem(c.abortOnProblem);
         std::vector<std::string> messages;
@@ -455,17 +426,11 @@ TEST_F(RunTest, FailedWriteTakesBackItsCounter) {
                           Case{imUpdate, {{"1", "bad"}}, 0, 0}, Case{imAppendUpdate, {{"1", "bad"}, {"7", "bad"}}, 0, 0},
                           Case{imAppendUpdate, {{"1", "bad"}, {"7", "ok"}}, 1, 0}}) {
         SCOPED_TRACE(static_cast<int>(c.mode));
-        TTraceTable t;
-        Fill(t, {"1|a|x"});
+        Rig rig({"1|a|x"}, "ID=Field1\nName=Field2\n", c.mode, "ID", false);
+        auto& [t, run] = rig;
         t.refuse = [](const std::vector<Variant>& v) {
             return VarToStr(v[1]) == "bad" ? std::string("refused") : std::string();
         };
-        TMemorySource run;
-        run.SetAnimatedStatus(false);
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\nName=Field2\n");
-        run.SetMode(c.mode);
-        run.SetDatasetKeys("ID");
         run.records = c.rows;
         run.Execute();
         EXPECT_EQ(run.Statistic().TotalAdded(), c.added);
@@ -503,11 +468,8 @@ TEST_F(RunTest, CancelTakesEffectWithinUpdateStepRows) {
                                            {5, 1, true, 6},  {0, 2, false, 3}, {200, 3, false, 20}};
     for (const CancelCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "step " << c.updateStep << " click after " << c.clickAfterRow);
-        TTraceTable t;
-        Fill(t, {});
-        TMemorySource run;
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\n");
+        Rig rig({}, "ID=Field1\n");
+        TMemorySource& run = rig.run;
         for (int i = 1; i <= 20; ++i) run.records.push_back({std::to_string(i)});
         run.Statistic().SetUpdateStep(c.updateStep);
         bool pending = false;
@@ -538,11 +500,8 @@ TEST_F(RunTest, RefreshCadence) {
     for (const Case& c : {Case{1, {"1", "2", "3", "4"}}, Case{2, {"2", "4"}}, Case{3, {"3"}},
                           Case{0, {"0", "1", "2", "3", "4"}}, Case{-4, {"0", "1", "2", "3", "4"}}, Case{5, {}}}) {
         SCOPED_TRACE(c.updateStep);
-        TTraceTable t;
-        Fill(t, {});
-        TMemorySource run;
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\n");
+        Rig rig({}, "ID=Field1\n");
+        TMemorySource& run = rig.run;
         run.records = {{"1"}, {"2"}, {"3"}, {"4"}, {"5"}};
         run.Statistic().SetUpdateStep(c.updateStep);
         Lines shown;
@@ -645,11 +604,8 @@ TEST_F(RunTest, OutcomeIsShownOnceWhereItBelongs) {
         THeadlessWindowSystem local;
         local.failDialogCreation = c.failDialog;
         TWindowSystem* previous = SetWindowSystem(&local);
-        TTraceTable t;
-        Fill(t, {});
-        TMemorySource run;
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\n");
+        Rig rig({}, "ID=Field1\n");
+        TMemorySource& run = rig.run;
         run.records = {{"1"}, {"2"}};
         run.SetAnimatedStatus(c.animated);
         run.SetOptions(c.options);
@@ -724,11 +680,8 @@ TEST_F(RunTest, TotalCountIsTheNumberOfRowsTheRunProcesses) {
     };
     for (const RangeCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rowFirst << ".." << c.rowLast);
-        TTraceTable t;
-        Fill(t, {});
-        TMemorySource run;
-        run.SetDataSet(&t);
-        run.Mappings().SetText("ID=Field1\n");
+        Rig rig({}, "ID=Field1\n");
+        TMemorySource& run = rig.run;
         for (int i = 1; i <= c.records; ++i) run.records.push_back({std::to_string(i)});
         run.SetRowFirst(c.rowFirst);
         run.SetRowLast(c.rowLast);
