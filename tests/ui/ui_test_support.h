@@ -2,8 +2,9 @@
 // whose message boxes are recorded instead of waiting for a click.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,14 +12,31 @@
 
 namespace qel::test {
 
+// The application lives from the first test that needs it to the end of the test program; it
+// is destroyed while Qt's own globals still exist (not by a static destructor after main).
+class TApplicationEnvironment : public ::testing::Environment {
+public:
+    static QApplication*& App() {
+        static QApplication* app = nullptr;
+        return app;
+    }
+    void TearDown() override {
+        delete App();
+        App() = nullptr;
+    }
+};
+inline const bool kApplicationEnvironment =
+    (::testing::AddGlobalTestEnvironment(new TApplicationEnvironment), true);
+
 inline QApplication& EnsureApplication() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
+    QApplication*& app = TApplicationEnvironment::App();
+    if (app) return *app;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "qel-tests";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    app = new QApplication(argc, argv);
+    return *app;
 }
 
 class TRecordingWindowSystem : public TQtWindowSystem {
@@ -29,12 +47,6 @@ public:
         std::string text;
     };
     std::vector<Box> boxes;
-    bool failViews = false;
-
-    std::unique_ptr<TProgressView> CreateProgressView(TfrmQelProcess& model) override {
-        if (failViews) throw std::runtime_error("no window resources");
-        return TQtWindowSystem::CreateProgressView(model);
-    }
 
 protected:
     void ShowBox(TBoxKind kind, const std::string& title, const std::string& text) override {
