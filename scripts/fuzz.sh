@@ -38,7 +38,7 @@ for t in "${targets[@]}"; do
   echo "== $t: ${seconds}s"
   if ! ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       "$build/fuzz/$t" "$work" "${dict[@]}" -max_total_time="$seconds" -max_len=4096 \
-      -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
+      -timeout=30 -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts/" \
       >"$build/fuzz-$t.log" 2>&1; then
     tail -n 60 "$build/fuzz-$t.log"
     failed+=("$t")
