@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,8 +57,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: qel_bare_loop LOGFILE DATABASE\n");
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    if (FILE* in = std::fopen(argv[1], "rb")) {
+        std::fseek(in, 0, SEEK_END);
+        text.resize(static_cast<std::size_t>(std::ftell(in)));
+        std::fseek(in, 0, SEEK_SET);
+        text.resize(std::fread(text.data(), 1, text.size(), in));
+        std::fclose(in);
+    } else {
+        std::fprintf(stderr, "cannot open %s\n", argv[1]);
+        return 1;
+    }
     sqlite3* db = nullptr;
     Check(sqlite3_open_v2(argv[2], &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
     sqlite3_stmt* ins = nullptr;
