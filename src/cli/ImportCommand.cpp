@@ -45,11 +45,11 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
     }
 
     const auto start = std::chrono::steady_clock::now();
-    std::string lastRowError;
+    std::string lastRowError;   // the error that ended the run, with --stop-on-error
+    std::string firstRowError;  // the first row error, for the note on skipped rows
+    std::int64_t lastFailedRow = -1;
+    int failedRows = 0;
     try {
-        std::unique_ptr<TRejectsFile> rejects;
-        if (!o.Rejects.empty()) rejects = std::make_unique<TRejectsFile>(o.Rejects);
-
         if (!o.Create.empty()) EnsureTable(o.Database, o.Table, o.Create);
         TSqliteTable table;
         table.SetTableName(o.Database);
@@ -62,22 +62,27 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
                        o.Database, table.SqlTableName()));
         }
 
+        std::unique_ptr<TRejectsFile> rejects;
+        if (!o.Rejects.empty()) rejects = std::make_unique<TRejectsFile>(o.Rejects);
+
         importer.SetDataSet(&table);
         if (o.Source != "-") importer.SetSourceFileName(o.Source);
-        // Row errors are offered here when someone wants them: the rejects file keeps each
-        // failing row once, and --stop-on-error keeps Abort as it comes (AbortOnProblem) so
-        // the first failure ends the run; otherwise the row is skipped and the run goes on.
-        if (rejects || o.StopOnError) {
-            importer.SetAbortOnProblem(true);
-            importer.OnErrorEvent = [&](TQelBaseComponent& sender, const Exception& error,
-                                        bool& abort) {
-                if (rejects)
-                    rejects->Write(sender.Statistic().TotalImported(), importer.CurrentLine(),
-                                   error.Message());
-                lastRowError = error.Message();
-                if (!o.StopOnError) abort = false;
-            };
-        }
+        // Every row error is offered here: the rejects file keeps each failing row once, and
+        // --stop-on-error keeps Abort as it comes (AbortOnProblem) so that the first failure
+        // ends the run; otherwise the row is skipped and counted, and the run goes on.
+        importer.SetAbortOnProblem(true);
+        importer.OnErrorEvent = [&](TQelBaseComponent& sender, const Exception& error,
+                                    bool& abort) {
+            const std::int64_t row = sender.Statistic().TotalImported();
+            if (row != lastFailedRow) {
+                lastFailedRow = row;
+                ++failedRows;
+                if (firstRowError.empty()) firstRowError = error.Message();
+            }
+            if (rejects) rejects->Write(row, importer.CurrentLine(), error.Message());
+            lastRowError = error.Message();
+            if (!o.StopOnError) abort = false;
+        };
 
         TTerminalWindowSystem ws(o.Quiet ? nullptr : progress.Stream, progress.Columns, err);
         TScopedWindowSystem installed(ws);
@@ -107,9 +112,17 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
     TRunSummary summary = SummaryOf(importer.Statistic(), MillisecondsSince(start));
     if (summary.Result == irFailed) {
         err << impcnst::SImportFailed << '\n';
-        if (!lastRowError.empty()) err << lastRowError << '\n';
+        if (o.StopOnError && !lastRowError.empty()) err << lastRowError << '\n';
     } else if (summary.Result == irCanceled && !o.Quiet) {
         err << impcnst::SImportCanceled << '\n';
+    }
+    // Failing rows are skipped, and those that failed before their write (evaluation,
+    // conversion, conditions) are not even in the Errors count: say so rather than let them go
+    // unnoticed.
+    if (!o.StopOnError && failedRows > 0) {
+        err << failedRows
+            << (failedRows == 1 ? " row failed and was skipped" : " rows failed and were skipped")
+            << "; the first error: " << firstRowError << '\n';
     }
     PrintSummary(out, summary, o.Json);
     return ExitStatusOf(summary.Result);

@@ -334,6 +334,11 @@ TEST_F(Import, ExitStatusesAndMessages) {
          "Property DatasetKeys wasn't specified.",
          "Unknown"},
         {"missing database", {src, Path("nope.db")}, 1, "", "Unknown"},
+        {"rejects file out of reach",
+         {"--rejects", Path("no/dir/rejects.txt"), src, db},
+         1,
+         "Cannot open file " + Path("no/dir/rejects.txt"),
+         "Unknown"},
         {"table the engine does not open", {"--table", "other", src, db}, 1, "", "Unknown"},
         {"bad mode", {"--mode", "insert", src, db}, 2, "", nullptr},
         {"unknown option", {"--frobnicate", src, db}, 2, "", nullptr},
@@ -396,6 +401,20 @@ TEST_F(Import, RejectsKeepEveryFailingRowOnce) {
     EXPECT_TRUE(rejects[2].rfind("d\tx1\t", 0) == 0) << rejects[2];
     EXPECT_NE(rejects[1].find("Code"), std::string::npos)
         << "the message names the field: " << rejects[1];
+    EXPECT_EQ(o.err.rfind("2 rows failed and were skipped; the first error: ", 0), 0u) << o.err;
+
+    // Rows whose expressions fail never reach the table's Errors count, but they are rejected.
+    o = RunQel({"import", "--record-separator", "lf", "--first", "2", "--last", "3", "--map",
+                "Host=Field1", "--map", "Code=Field2 +", "--rejects", Path("syntax.txt"), src, db});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(ResultValue(o.out, "Errors"), "0");
+    EXPECT_EQ(ResultValue(o.out, "Added"), "0");
+    EXPECT_EQ(o.err.rfind("2 rows failed and were skipped", 0), 0u) << o.err;
+    const std::vector<std::string> syntax = Lines(Read("syntax.txt"));
+    ASSERT_EQ(syntax.size(), 2u);
+    EXPECT_EQ(syntax[0].rfind("a\t200\t", 0), 0u) << syntax[0];
+    EXPECT_EQ(syntax[1].rfind("b\tabc\t", 0), 0u) << syntax[1];
+    EXPECT_EQ(One(db, "SELECT count(*) FROM bad"), "3");
 }
 
 TEST_F(Import, StopOnErrorEndsAtTheFirstFailingRowAndKeepsWhatCameBefore) {
