@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <system_error>
@@ -90,6 +91,11 @@ void TSqliteTable::SetBusyTimeout(int ms) {
 void TSqliteTable::SetReadOnly(bool readOnly) {
     CheckInactive();
     readOnly_ = readOnly;
+}
+
+void TSqliteTable::SetRequestedTable(const std::string& name) {
+    CheckInactive();
+    requestedTable_ = name;
 }
 
 std::string TSqliteTable::FileName() const {
@@ -327,7 +333,16 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         }
     }
     std::string stem = fs::path(tableName_).stem().string();
-    if (tables.size() == 1) {
+    if (!requestedTable_.empty()) {
+        sqlTable_.clear();
+        for (const std::string& t : tables) {
+            if (SameText(t, requestedTable_)) sqlTable_ = t;
+        }
+        if (sqlTable_.empty()) {
+            ReleaseConnection();
+            throw EDatabaseError(Format("Table '%s' not found in '%s'", requestedTable_, file));
+        }
+    } else if (tables.size() == 1) {
         sqlTable_ = tables[0];
     } else {
         sqlTable_.clear();
@@ -519,24 +534,59 @@ void TSqliteTable::Commit() {
     ForgetWrites();
 }
 
+namespace {
+
+constexpr char kNotAssigned = '\xFF';
+
+template <typename T>
+void Pack(std::string& out, const T& v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+template <typename T>
+T Unpack(const std::string& in, std::size_t& pos) {
+    T v;
+    std::memcpy(&v, in.data() + pos, sizeof v);
+    pos += sizeof v;
+    return v;
+}
+
+}  // namespace
+
 void TSqliteTable::RememberWrite(char kind, TRecordId id, const std::vector<Variant>* values,
                                  const std::vector<bool>* assigned) {
     if (!ControlsDisabled()) return;  // committed at once; nothing to write again
     pendingWrites_.push_back({kind, id, pendingValues_.size()});
-    if (values != nullptr) {
-        pendingValues_.insert(pendingValues_.end(), values->begin(), values->end());
-        pendingAssigned_.insert(pendingAssigned_.end(), assigned->begin(), assigned->end());
+    if (values == nullptr) return;
+    for (std::size_t i = 0; i < values->size(); ++i) {
+        const Variant& v = (*values)[i];
+        if (!(*assigned)[i]) {
+            pendingValues_ += kNotAssigned;
+            continue;
+        }
+        pendingValues_ += static_cast<char>(v.kind());
+        switch (v.kind()) {
+            case Variant::vkInteger: Pack(pendingValues_, v.IntegerValue()); break;
+            case Variant::vkReal: case Variant::vkDateTime: Pack(pendingValues_, v.RealValue()); break;
+            case Variant::vkBoolean: pendingValues_ += static_cast<char>(v.BooleanValue()); break;
+            case Variant::vkText:
+                Pack(pendingValues_, v.TextValue().size());
+                pendingValues_ += v.TextValue();
+                break;
+            case Variant::vkArray: pendingReplayable_ = false; break;
+            default: break;
+        }
     }
 }
 
 void TSqliteTable::ForgetWrites() {
     pendingWrites_.clear();
     pendingValues_.clear();
-    pendingAssigned_.clear();
+    pendingReplayable_ = true;
 }
 
 bool TSqliteTable::ReplayPending() noexcept {
-    if (pendingWrites_.size() != static_cast<std::size_t>(pendingRows_)) return false;
+    if (!pendingReplayable_ || pendingWrites_.size() != static_cast<std::size_t>(pendingRows_)) return false;
     replaying_ = true;
     bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
     try {
@@ -559,11 +609,27 @@ void TSqliteTable::ReplayWrite(std::size_t index) {
     const std::size_t n = defs_.size();
     std::string sql;
     std::vector<std::size_t> fields;  // the assigned fields, bound in this order
+    std::vector<Variant> values(n);
     if (w.Kind != 'd') {
+        std::size_t pos = w.First;
         for (std::size_t i = 0; i < n; ++i) {
-            if (pendingAssigned_[w.First + i] && !(w.Kind == 'i' && quotedColumns_[i] == rowid_)) {
-                fields.push_back(i);
+            const char kind = pendingValues_[pos++];
+            if (kind == kNotAssigned) continue;
+            switch (static_cast<Variant::Kind>(kind)) {
+                case Variant::vkNull: values[i] = Variant::Null(); break;
+                case Variant::vkInteger: values[i] = Variant(Unpack<std::int32_t>(pendingValues_, pos)); break;
+                case Variant::vkReal: values[i] = Variant(Unpack<double>(pendingValues_, pos)); break;
+                case Variant::vkDateTime: values[i] = Variant::FromDateTime(Unpack<double>(pendingValues_, pos)); break;
+                case Variant::vkBoolean: values[i] = Variant(pendingValues_[pos++] != 0); break;
+                case Variant::vkText: {
+                    const auto size = Unpack<std::size_t>(pendingValues_, pos);
+                    values[i] = Variant(std::string_view(pendingValues_).substr(pos, size));
+                    pos += size;
+                    break;
+                }
+                default: break;
             }
+            if (!(w.Kind == 'i' && quotedColumns_[i] == rowid_)) fields.push_back(i);
         }
     }
     if (w.Kind == 'i') {
@@ -587,7 +653,7 @@ void TSqliteTable::ReplayWrite(std::size_t index) {
     sqlite3_stmt* s = Prepare(stmt, sql);
     sqlite3_bind_int64(s, 1, w.Id);
     for (std::size_t k = 0; k < fields.size(); ++k) {
-        Bind(s, static_cast<int>(k) + 2, pendingValues_[w.First + fields[k]], defs_[fields[k]].DataType);
+        Bind(s, static_cast<int>(k) + 2, values[fields[k]], defs_[fields[k]].DataType);
     }
     if (sqlite3_step(s) != SQLITE_DONE) throw EDatabaseError("replay");
 }

@@ -46,6 +46,10 @@ public:
     std::string FileName() const;
     // The name of the table inside the file (known once open).
     const std::string& SqlTableName() const { return sqlTable_; }
+    // Chooses the table inside the file (letter case ignored); empty (the default): the file's
+    // only table, else the one named after the file's stem. Set while closed.
+    const std::string& RequestedTable() const { return requestedTable_; }
+    void SetRequestedTable(const std::string& name);
 
     // How long a write or the opening waits for another connection's lock, in milliseconds.
     int BusyTimeout() const { return busyTimeout_; }
@@ -122,6 +126,7 @@ private:
     std::string sqlTable_;
     int busyTimeout_ = 5000;
     bool readOnly_ = false;
+    std::string requestedTable_;
 
     sqlite3* db_ = nullptr;
     std::string quotedTable_;
@@ -131,16 +136,17 @@ private:
     std::int64_t count_ = 0;       // records in the table, kept up to date by our writes
     std::int64_t pendingRows_ = 0;  // records written in the open transaction
 
-    // The writes of the open transaction, in order: 'i' insert, 'u' update, 'd' delete, with
-    // their values at pendingValues_[First ..] and flags at pendingAssigned_[First ..].
+    // The writes of the open transaction, in order: 'i' insert, 'u' update, 'd' delete. The
+    // values of an insert or update are packed into pendingValues_ from offset First: per
+    // field a kind byte (kNotAssigned for a field left out) and the value's bytes.
     struct PendingWrite {
         char Kind;
         TRecordId Id;
         std::size_t First;
     };
     std::vector<PendingWrite> pendingWrites_;
-    std::vector<Variant> pendingValues_;
-    std::vector<bool> pendingAssigned_;
+    std::string pendingValues_;
+    bool pendingReplayable_ = true;  // false once a value was kept that cannot be packed
     bool replaying_ = false;
 
     Stmt begin_, commit_, rollback_, first_, last_, next_, prior_, read_, delete_, recNo_, page_,
