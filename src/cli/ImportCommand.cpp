@@ -53,14 +53,8 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
         if (!o.Create.empty()) EnsureTable(o.Database, o.Table, o.Create);
         TSqliteTable table;
         table.SetTableName(o.Database);
+        table.SetRequestedTable(o.Table);
         table.Open();
-        if (!o.Table.empty() && !SameText(table.SqlTableName(), o.Table)) {
-            // The table engine picks the table itself; importing into another one than asked
-            // for would put the rows where nobody looks for them.
-            throw EDatabaseError(
-                Format("Cannot choose table %s in %s: the table engine opens %s there", o.Table,
-                       o.Database, table.SqlTableName()));
-        }
 
         std::unique_ptr<TRejectsFile> rejects;
         if (!o.Rejects.empty()) rejects = std::make_unique<TRejectsFile>(o.Rejects);

@@ -263,6 +263,21 @@ TEST_F(Import, LoadsRowsIntoANewTable) {
                                         "c.example|200|77|integer"}));
 }
 
+TEST_F(Import, TableChoosesAmongSeveralTablesOfTheFile) {
+    std::string src = Write("log.txt", kLog);
+    std::string db = Path("several.db");
+    ASSERT_EQ(RunQel({"import", "--create", "Host TEXT", "--table", "first", "--record-separator",
+                      "lf", "--first", "2", "--map", "Host=Field1", src, db})
+                  .status,
+              0);
+    Outcome o = RunQel({"import", "--create", "Host TEXT, Code INTEGER", "--table", "Second",
+                        "--record-separator", "lf", "--first", "2", "--map", "Host=Field1",
+                        "--map", "Code=Field2", src, db});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(One(db, "SELECT count(*) FROM first"), "3");
+    EXPECT_EQ(One(db, "SELECT group_concat(Code) FROM Second"), "200,404,200");
+}
+
 TEST_F(Import, ConditionsModesAndStandardInput) {
     std::string src = Write("log.txt", kLog);
     std::string db = Path("log.db");
@@ -339,7 +354,8 @@ TEST_F(Import, ExitStatusesAndMessages) {
          1,
          "Cannot open file " + Path("no/dir/rejects.txt"),
          "Unknown"},
-        {"table the engine does not open", {"--table", "other", src, db}, 1, "", "Unknown"},
+        {"table not in the file", {"--table", "other", src, db}, 1,
+         "Table 'other' not found in '" + db + "'", "Unknown"},
         {"bad mode", {"--mode", "insert", src, db}, 2, "", nullptr},
         {"unknown option", {"--frobnicate", src, db}, 2, "", nullptr},
         {"database missing", {src}, 2, "", nullptr},
