@@ -117,7 +117,11 @@ std::string FormatDateTime(const std::string& f, TDateTime dt, const FormatSetti
     int dow = static_cast<int>(((days % 7) + 7 + 6) % 7);
     bool hasAmPm = ContainsText(UpperCase(f), "AMPM") || ContainsText(UpperCase(f), "AM/PM");
     std::string out;
-    auto two = [](int v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    auto two = [](int v) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%02d", v);
+        return std::string(buf);
+    };
     bool lastWasHour = false;
     for (std::size_t i = 0; i < f.size();) {
         char c = f[i];
@@ -213,7 +217,10 @@ std::string DateToStr(TDateTime dt, const FormatSettings& fs) {
 
 std::string DateTimeToStr(TDateTime dt, const FormatSettings& fs) {
     std::string s = DateToStr(dt, fs);
-    if (dt != std::trunc(dt)) s += " " + FormatDateTime(fs.LongTimeFormat, dt, fs);
+    if (dt != std::trunc(dt)) {
+        s.push_back(' ');
+        s.append(FormatDateTime(fs.LongTimeFormat, dt, fs));
+    }
     return s;
 }
 
