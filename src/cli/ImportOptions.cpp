@@ -281,6 +281,10 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
                  Describe("Source text is in the OEM code page (437)",
                           d.CharacterSet() == csiASCII_MSDOS ? "on" : "off"));
 
+    cmd.add_flag("--dash-null", o.DashNull,
+                 Describe("A value that is exactly - is null for numeric fields",
+                          "off: it fails the row"));
+
     std::vector<CLI::Option*> formats;
     formats.push_back(cmd.add_option_function<std::string>(
         "--date-order", text(o.DateOrder),
@@ -333,6 +337,12 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
                  Describe("Print the result as one JSON object", "one line per value"));
 }
 
+void DashIsNull(TField* field, Variant& value) {
+    if (field != nullptr && field->IsNumeric() && value.IsText() && value.TextValue() == "-") {
+        value = Variant::Null();
+    }
+}
+
 void ApplyImportOptions(const ImportOptions& o, TQelBaseComponent& c) {
     for (const std::string& line : o.Maps) c.Mappings().Add(line);
     if (o.Mode) c.SetMode(ParseMode(*o.Mode));
@@ -349,6 +359,13 @@ void ApplyImportOptions(const ImportOptions& o, TQelBaseComponent& c) {
     if (o.SkipIf) c.LoadCondition().SetSkipIf(*o.SkipIf);
     if (o.Trim) c.SetTrimSpaces(ParseTrim(*o.Trim));
     if (o.Oem) c.SetCharacterSet(csiASCII_MSDOS);
+    if (o.DashNull) {
+        TGetCellParamsEvent before = c.OnGetCellParams;
+        c.OnGetCellParams = [before](TQelBaseComponent& sender, TField* field, Variant& value) {
+            if (before) before(sender, field, value);
+            DashIsNull(field, value);
+        };
+    }
 
     TQelDataFormats& f = c.DataFormats();
     if (o.DateOrder) f.SetDateOrder(ParseDateOrder(*o.DateOrder));

@@ -48,6 +48,7 @@ struct ImportOptions {
     std::optional<std::string> SkipIf;
     std::optional<std::string> Trim;
     bool Oem = false;
+    bool DashNull = false;
 
     std::optional<std::string> DateOrder;
     std::optional<std::string> DateSeparator;
@@ -75,7 +76,13 @@ void RegisterImportOptions(CLI::App& command, ImportOptions& options,
                            const TQelBaseComponent& defaults);
 
 // Sets every given option on `component`. Raises EUsageError for a value it cannot take.
+// --dash-null installs an OnGetCellParams handler (see DashIsNull), after any already set.
 void ApplyImportOptions(const ImportOptions& options, TQelBaseComponent& component);
+
+// The --dash-null rule: a text value that is exactly "-" becomes null when it goes to a
+// numeric field (access logs write "-" for a size when no body was sent). Anything else,
+// " -" or "--" included, is left for the conversion to judge.
+void DashIsNull(TField* field, Variant& value);
 
 // --- Pieces, shared with `qel eval` and the help --------------------------------------------
 

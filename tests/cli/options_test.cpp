@@ -4,10 +4,13 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/ImportOptions.h"
+#include "dataset/MemTable.h"
+#include "text/Qel2TXT.h"
 
 namespace qel::cli {
 namespace {
@@ -23,6 +26,91 @@ void ParseAndApply(std::vector<std::string> args, TQelBaseComponent& component) 
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     app.parse(reversed);
     ApplyImportOptions(options, component);
+}
+
+// Loads `text` (space-delimited, LF records) into a table S (string), I (integer),
+// F (float) with the given options, and returns the rows as "S|I|F" (null as "~"); a row that
+// failed shows as "failed".
+std::vector<std::string> LoadSIF(const std::string& text, std::vector<std::string> args) {
+    TMemTable table;
+    table.AddField("S", ftString, 10);
+    table.AddField("I", ftInteger);
+    table.AddField("F", ftFloat);
+    table.Open();
+    TQelFromText q;
+    q.SetAnimatedStatus(false);
+    q.SetOptions(TQelOptions::All().Exclude(soShowMessage).Exclude(soWaitCursor));
+    q.SetDataSet(&table);
+    q.SetSourceFileName("in.txt");
+    for (const char* m : {"S=Field1", "I=Field2", "F=Field3"}) {
+        args.push_back("--map");
+        args.push_back(m);
+    }
+    for (const char* a : {"--delimiter", "space", "--record-separator", "lf"}) args.push_back(a);
+    ParseAndApply(args, q);
+    std::vector<std::string> rows;
+    q.OnErrorEvent = [&](TQelBaseComponent&, const Exception&, bool& abort) {
+        rows.push_back("failed");
+        abort = false;
+    };
+    std::size_t seen = 0;
+    q.OnAfterRecordEvent = [&](TQelBaseComponent&, bool&) {
+        // A row that was written shows as the table's new last record.
+        if (static_cast<std::size_t>(table.RecordCount()) > seen) {
+            seen = static_cast<std::size_t>(table.RecordCount());
+            table.Last();
+            std::string row;
+            for (int i = 0; i < 3; ++i) {
+                const Variant v = table.Fields(i)->Value();
+                row += (i ? "|" : "") + (v.IsNull() ? std::string("~") : VarToStr(v));
+            }
+            rows.push_back(row);
+        }
+    };
+    std::istringstream in(text);
+    q.ImportFromStream(in);
+    return rows;
+}
+
+TEST(DashNull, ExactlyADashIsNullForNumericFieldsOnly) {
+    const struct {
+        const char* line;
+        std::vector<std::string> with, without;
+    } cases[] = {
+        {"- - -", {"-|~|~"}, {"failed"}},
+        {"a 5 -", {"a|5|~"}, {"failed"}},
+        {"b - 2.5", {"b|~|2.5"}, {"failed"}},
+        {"c 7 1", {"c|7|1"}, {"c|7|1"}},
+        // Not exactly a dash: still a bad number.
+        {"d -- 1", {"failed"}, {"failed"}},
+        {"e \"-1\" 1", {"e|-1|1"}, {"e|-1|1"}},
+        {"f 1 -5", {"f|1|-5"}, {"f|1|-5"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LoadSIF(std::string(c.line) + "\n", {"--dash-null", "--qualifier", "quot",
+                                                          "--trim", "none"}),
+                  c.with)
+            << c.line;
+        EXPECT_EQ(LoadSIF(std::string(c.line) + "\n", {"--qualifier", "quot", "--trim", "none"}),
+                  c.without)
+            << c.line;
+    }
+}
+
+TEST(DashNull, RunsAfterAHandlerAlreadySet) {
+    TQelFromText q;
+    bool earlier = false;
+    q.OnGetCellParams = [&](TQelBaseComponent&, TField*, Variant&) { earlier = true; };
+    ParseAndApply({"--dash-null"}, q);
+    TMemTable table;
+    TField* size = table.AddField("Size", ftInteger);
+    Variant value("-");
+    q.OnGetCellParams(q, size, value);
+    EXPECT_TRUE(earlier);
+    EXPECT_TRUE(value.IsNull());
+    Variant none("-");
+    q.OnGetCellParams(q, nullptr, none);  // an entry that names no field keeps its text
+    EXPECT_EQ(none.TextValue(), "-");
 }
 
 TEST(Escapes, DecodeTheFourEscapesOnly) {

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Loads one generated access log four ways and prints wall time, speed and peak memory:
+#   (1) qel import with the log loader's settings        (2) the sqlite3 shell's .import
+#   (3) a bare hand-written C++ loop (the floor)          (4) qel import, append-update keyed on a column
+# usage: bench/run-import-benchmark.sh [LINES] [BUILD_DIR]
+set -euo pipefail
+lines=${1:-1000000}
+build=${2:-build}
+root=$(cd "$(dirname "$0")/.." && pwd)
+[[ "$build" = /* ]] || build="$root/$build"
+work=${QEL_BENCH_DIR:-/tmp/qel-bench}
+mkdir -p "$work"
+log="$work/access-$lines.log"
+schema='CREATE TABLE log (Host TEXT, DateTime TEXT, URL TEXT, Code INTEGER, Size INTEGER, Ref TEXT);'
+
+# The three programs it runs, built when missing (the build folder must be configured).
+for t in src/cli/qel:qel bench/import/qel_bare_loop:qel_bare_loop bench/loggen/qel_loggen:qel_loggen_tool; do
+  [ -x "$build/${t%%:*}" ] || cmake --build "$build" --target "${t##*:}" > /dev/null
+done
+
+[ -s "$log" ] || "$build/bench/loggen/qel_loggen" "$lines" > "$log"
+bytes=$(stat -c %s "$log")
+
+qel_args=(--quiet --map Host=Field1 --map DateTime=Field4 --map URL=Field6 --map Code=Field7
+          --map Size=Field8 --map Ref=Field9 --delimiter space --qualifier quot
+          --record-separator lf --update-step 200 --dash-null)
+
+# run NAME COMMAND...: runs under /usr/bin/time -v, records seconds and peak RSS (kB).
+declare -A secs rss
+run() {
+  local name=$1; shift
+  local t="$work/time-$name.txt"
+  /usr/bin/time -v "$@" > "$work/out-$name.txt" 2> "$t" || { cat "$t"; exit 1; }
+  local wall
+  wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$t")
+  secs[$name]=$(awk -v w="$wall" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }')
+  rss[$name]=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$t")
+}
+
+fresh() { rm -f "$1" "$1-wal" "$1-shm"; sqlite3 "$1" "$2" > /dev/null; }
+
+# The log table in a WAL file, as the log loader keeps it: bulk commits need not wait for the disk.
+fresh "$work/qel.db" "PRAGMA journal_mode=WAL; $schema"
+run qel "$build/src/cli/qel" import "${qel_args[@]}" --mode append "$log" "$work/qel.db"
+
+fresh "$work/shell.db" "CREATE TABLE t (c1, c2, c3, c4, c5, c6, c7, c8, c9, c10);"
+run sqlite3 sqlite3 "$work/shell.db" -cmd ".mode csv" -cmd ".separator \" \"" ".import $log t"
+
+fresh "$work/bare.db" "$schema"
+run bare "$build/bench/import/qel_bare_loop" "$log" "$work/bare.db"
+
+cp "$work/qel.db" "$work/update.db"
+sqlite3 "$work/update.db" "CREATE INDEX log_datetime ON log (DateTime);"
+run update "$build/src/cli/qel" import "${qel_args[@]}" --mode append-update --keys DateTime "$log" "$work/update.db"
+
+rows_qel=$(sqlite3 "$work/qel.db" "SELECT count(*) FROM log")
+rows_shell=$(sqlite3 "$work/shell.db" "SELECT count(*) FROM t")
+rows_bare=$(sqlite3 "$work/bare.db" "SELECT count(*) FROM log")
+rows_update=$(sqlite3 "$work/update.db" "SELECT count(*) FROM log")
+
+printf '\nAccess log: %s lines, %.1f MB (%s)\n\n' "$lines" "$(echo "$bytes / 1000000" | bc -l)" "$log"
+printf '%-28s %10s %8s %12s %8s %10s %8s %8s\n' run rows seconds rows/s MB/s "peak MB" "vs (2)" "vs (3)"
+for name in qel sqlite3 bare update; do
+  case $name in
+    qel) label="(1) qel import"; rows=$rows_qel ;;
+    sqlite3) label="(2) sqlite3 .import"; rows=$rows_shell ;;
+    bare) label="(3) bare C++ loop"; rows=$rows_bare ;;
+    update) label="(4) qel append-update"; rows=$rows_update ;;
+  esac
+  awk -v l="$label" -v r="$rows" -v s="${secs[$name]}" -v b="$bytes" -v m="${rss[$name]}" \
+      -v s2="${secs[sqlite3]}" -v s3="${secs[bare]}" 'BEGIN {
+        if (s <= 0) s = 0.001;
+        printf "%-28s %10d %8.2f %12.0f %8.1f %10.1f %8.2f %8.2f\n", l, r, s, r / s, b / 1e6 / s, m / 1024, s / s2, s / s3 }'
+done
+echo
