@@ -35,8 +35,9 @@ for t in "$loader" "$shot"; do
 done
 
 if [ ! -f "$appdir/log.db" ]; then
-  sqlite3 "$appdir/log.db" \
-    'CREATE TABLE log (Host TEXT, DateTime TEXT, URL TEXT, Code INTEGER, Size INTEGER, Ref TEXT);'
+  # WAL mode: the loader's many mid-run commits do not each wait for the disk.
+  sqlite3 "$appdir/log.db" 'PRAGMA journal_mode=WAL;' \
+    'CREATE TABLE log (Host TEXT, DateTime TEXT, URL TEXT, Code INTEGER, Size INTEGER, Ref TEXT);' >/dev/null
   echo "Created an empty $appdir/log.db"
 fi
 if [ ! -f "$appdir/log.txt" ]; then

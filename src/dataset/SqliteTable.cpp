@@ -434,6 +434,16 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         if (rc != SQLITE_ROW) fail(sqlite3_errmsg(db_));
         count_ = sqlite3_column_int64(s, 0);
     }
+    {
+        sqlite3_stmt* s = nullptr;
+        wal_ = false;
+        bulkSync_ = false;
+        if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode", -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW) {
+            wal_ = SameText(ColumnText(s, 0), "wal");
+        }
+        sqlite3_finalize(s);
+    }
     pendingRows_ = 0;
     ForgetWrites();
     anchors_.clear();
@@ -481,6 +491,7 @@ void TSqliteTable::InternalClose() {
     }
     pendingRows_ = 0;
     ForgetWrites();
+    EndBulkSync();
     ReleaseConnection();
     if (!failure.empty()) throw EDatabaseError(failure);
 }
@@ -495,6 +506,9 @@ void TSqliteTable::CheckWritable() const {
 void TSqliteTable::BeginWrite() {
     CheckWritable();
     if (sqlite3_get_autocommit(db_) == 0) return;
+    if (wal_ && !bulkSync_ && ControlsDisabled() && !readOnly_) {
+        bulkSync_ = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
     sqlite3_stmt* s = Prepare(begin_, "BEGIN IMMEDIATE");
     Using use(s);
     Step(s, "start writing to");
@@ -523,6 +537,18 @@ void TSqliteTable::EndWrite() {
         ForgetWrites();
         throw;
     }
+}
+
+void TSqliteTable::InternalFlush() {
+    Commit();
+    if (!ControlsDisabled()) EndBulkSync();  // the end of the stretch, not a FlushBuffers in it
+}
+
+void TSqliteTable::EndBulkSync() noexcept {
+    if (!bulkSync_ || db_ == nullptr || sqlite3_get_autocommit(db_) == 0) return;
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
+    sqlite3_exec(db_, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
+    bulkSync_ = false;
 }
 
 void TSqliteTable::Commit() {

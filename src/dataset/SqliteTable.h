@@ -90,7 +90,7 @@ protected:
     bool InternalLocate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values,
                         TLocateOptions options, TRecordId& found) override;
     std::int64_t InternalRecNo(TRecordId id) override;
-    void InternalFlush() override { Commit(); }
+    void InternalFlush() override;
 
 private:
     struct StmtDeleter {
@@ -109,6 +109,11 @@ private:
     void BeginWrite();
     void EndWrite();
     void Commit();
+    // In a WAL file a bulk stretch commits with synchronous=NORMAL (a commit no longer waits
+    // for the disk; a crash can take back only the last commits, never corrupt the file). The
+    // end of the stretch and Close checkpoint the log into the file, which syncs it, and go
+    // back to synchronous=FULL, so a finished run is on disk.
+    void EndBulkSync() noexcept;
     void ReleaseConnection() noexcept;
     // Keeps a write of the open transaction for ReplayPending (in a bulk stretch only).
     void RememberWrite(char kind, TRecordId id, const std::vector<Variant>* values,
@@ -148,6 +153,8 @@ private:
     std::string pendingValues_;
     bool pendingReplayable_ = true;  // false once a value was kept that cannot be packed
     bool replaying_ = false;
+    bool wal_ = false;       // the file is in WAL mode
+    bool bulkSync_ = false;  // synchronous=NORMAL for the current stretch
 
     Stmt begin_, commit_, rollback_, first_, last_, next_, prior_, read_, delete_, recNo_, page_,
         pageFrom_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -253,6 +254,111 @@ TEST_F(SqliteTable, FailedPostStoresNothingAndKeepsEarlierRecords) {
     EXPECT_THROW(t->Post(), EDatabaseError);
     EXPECT_FALSE(t->InTransaction());
     t->Cancel();
+}
+
+// The writes a bulk transaction keeps for writing again after a full disk come back with
+// every kind of value as it was posted (the rows before the failing one are compared with a
+// stretch that did not fail).
+TEST_F(SqliteTable, WritesTakenBackByAFullDatabaseComeBackWithEveryKindOfValue) {
+    const char* schema =
+        "CREATE TABLE t (I INTEGER, R REAL, D DATETIME, B BOOLEAN, S TEXT, N TEXT, U TEXT DEFAULT 'dflt', X BLOB);";
+    const struct {
+        Variant I, R, D, B, S;
+    } rows[] = {
+        {Variant(-7), Variant(2.5), Variant::FromDateTime(EncodeDate(1999, 12, 31) + EncodeTime(23, 59, 58, 0)),
+         Variant(true), Variant("plain")},
+        {Variant(2147483647), Variant(-1e300), Variant::FromDateTime(EncodeDate(2024, 2, 29)), Variant(false),
+         Variant(std::string("nul\0inside", 10))},
+        {Variant::Null(), Variant("3.25"), Variant::Null(), Variant::Null(), Variant(std::string(300, 'y'))},
+    };
+    std::string dumps[2];
+    for (int fail = 0; fail < 2; ++fail) {
+        const std::string file = fail ? "failed.db" : "clean.db";
+        Shell(dir_, Path(file), schema);
+        auto t = OpenTable(file);
+        t->DisableControls();
+        for (const auto& r : rows) {
+            t->Append();
+            t->FieldByName("I")->SetValue(r.I);
+            t->FieldByName("R")->SetValue(r.R);
+            t->FieldByName("D")->SetValue(r.D);
+            t->FieldByName("B")->SetValue(r.B);
+            t->FieldByName("S")->SetValue(r.S);
+            t->FieldByName("N")->SetValue(Variant::Null());
+            t->Post();
+        }
+        if (fail) {
+            sqlite3_stmt* s = nullptr;
+            sqlite3_prepare_v2(t->Handle(), "PRAGMA page_count", -1, &s, nullptr);
+            sqlite3_step(s);
+            const std::string cap = "PRAGMA max_page_count = " + std::to_string(sqlite3_column_int64(s, 0));
+            sqlite3_finalize(s);
+            ASSERT_EQ(sqlite3_exec(t->Handle(), cap.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+            t->Append();
+            t->FieldByName("X")->SetValue(std::string(65536, 'x'));
+            EXPECT_NE(ErrorOf([&] { t->Post(); }).find("full"), std::string::npos);
+            t->Cancel();
+        }
+        t->EnableControls();
+        t.reset();
+        dumps[fail] = Shell(dir_, Path(file),
+                            "SELECT quote(I), quote(R), quote(D), quote(B), hex(S), typeof(S), quote(N), U, "
+                            "quote(X) FROM t ORDER BY rowid;");
+    }
+    EXPECT_EQ(dumps[1], dumps[0]);
+    EXPECT_EQ(std::count(dumps[0].begin(), dumps[0].end(), '\n'), 2) << dumps[0];
+}
+
+// In a WAL file a bulk stretch commits without waiting for the disk; its end checkpoints the
+// log into the file and restores full syncing. A file with a rollback journal keeps full
+// syncing throughout.
+TEST_F(SqliteTable, BulkStretchInAWalFileEndsCheckpointedWithFullSync) {
+    auto pragma = [](TSqliteTable& t, const char* sql) {
+        sqlite3_stmt* s = nullptr;
+        sqlite3_prepare_v2(t.Handle(), sql, -1, &s, nullptr);
+        std::string out;
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            for (int i = 0; i < sqlite3_column_count(s); ++i) {
+                out += (i ? "|" : "") + std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i)));
+            }
+        }
+        sqlite3_finalize(s);
+        return out;
+    };
+    const struct {
+        const char* file;
+        bool wal;
+        const char* during;  // PRAGMA synchronous in the stretch: 1 NORMAL, 2 FULL
+    } cases[] = {{"wal.db", true, "1"}, {"journal.db", false, "2"}};
+    for (const auto& c : cases) {
+        CreateLog(c.file);
+        if (c.wal) {
+            EXPECT_EQ(Shell(dir_, Path(c.file), "PRAGMA journal_mode = WAL;"), "wal");
+        }
+        auto t = OpenTable(c.file);
+        EXPECT_EQ(pragma(*t, "PRAGMA synchronous"), "2") << c.file;
+        t->DisableControls();
+        for (int i = 0; i < 3; ++i) {
+            AppendLog(*t, "h", 200, i);
+            t->FlushBuffers();
+            EXPECT_EQ(pragma(*t, "PRAGMA synchronous"), c.during) << c.file;
+        }
+        t->EnableControls();
+        EXPECT_EQ(pragma(*t, "PRAGMA synchronous"), "2") << c.file;
+        if (c.wal) {
+            // Nothing left in the log that the file does not hold: busy 0, every frame copied.
+            const std::string ckpt = pragma(*t, "PRAGMA wal_checkpoint(PASSIVE)");
+            const auto bar = ckpt.find('|');
+            EXPECT_EQ(ckpt.substr(0, bar), "0") << ckpt;
+            EXPECT_EQ(ckpt.substr(ckpt.find('|', bar + 1) + 1), ckpt.substr(bar + 1, ckpt.find('|', bar + 1) - bar - 1))
+                << ckpt;
+        }
+        // A single edit outside the stretch is committed under full syncing too.
+        AppendLog(*t, "h", 200, 9);
+        EXPECT_EQ(pragma(*t, "PRAGMA synchronous"), "2") << c.file;
+        t.reset();
+        EXPECT_EQ(Shell(dir_, Path(c.file), "SELECT count(*) FROM log;"), "4") << c.file;
+    }
 }
 
 TEST_F(SqliteTable, LockedDatabaseFailsAfterABoundedWaitThenRecovers) {
