@@ -65,6 +65,7 @@ struct KillCase {
     const char* name;
     KillWhen when;
 };
+void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
 
 class KilledRun : public ::testing::TestWithParam<KillCase> {};
 
@@ -154,6 +155,7 @@ struct RejectCase {
     std::function<std::string()> text;
     std::vector<std::string> maps;
 };
+void PrintTo(const RejectCase& c, std::ostream* os) { *os << c.name; }
 
 class RejectedRows : public ::testing::TestWithParam<RejectCase> {};
 

@@ -80,6 +80,7 @@ struct SourceCase {
     // Checks of the stored rows: SQL over "t" and the text it must give.
     std::vector<std::pair<std::string, std::string>> checks;
 };
+void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.name; }
 
 class HostileSource : public ::testing::TestWithParam<SourceCase> {};
 
@@ -158,6 +159,7 @@ struct DeepCase {
     std::function<Settings()> settings;
     const char* message;  // what the host is told for every row; empty: the rows are stored
 };
+void PrintTo(const DeepCase& c, std::ostream* os) { *os << c.name; }
 
 class DeepExpression : public ::testing::TestWithParam<DeepCase> {};
 

@@ -19,6 +19,7 @@ struct SourceFaultCase {
     const char* message;  // the error's text, with %s for the file name
     bool rootReads;       // the fault does not hold for the superuser
 };
+void PrintTo(const SourceFaultCase& c, std::ostream* os) { *os << c.name; }
 
 class SourceFault : public ::testing::TestWithParam<SourceFaultCase> {};
 
@@ -125,6 +126,7 @@ struct LockWindow {
     int release;  // and lets go after this row
     bool stopOnError;
 };
+void PrintTo(const LockWindow& c, std::ostream* os) { *os << c.name; }
 
 class LockDuringRun : public LockedDatabase, public ::testing::WithParamInterface<LockWindow> {};
 
@@ -219,6 +221,9 @@ struct CancelCase {
     int cancelAfter;
     int updateStep;
 };
+void PrintTo(const CancelCase& c, std::ostream* os) {
+    *os << "cancel after " << c.cancelAfter << ", step " << c.updateStep;
+}
 
 class CancelAtRow : public ::testing::TestWithParam<CancelCase> {
 protected:

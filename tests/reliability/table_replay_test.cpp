@@ -20,6 +20,7 @@ struct ReplayCase {
     const char* schema;  // the table "log" with Id, Name, Note
     const char* expected;  // Id:Name of every row after the failure, in rowid order
 };
+void PrintTo(const ReplayCase& c, std::ostream* os) { *os << c.name; }
 
 class TableReplay : public ::testing::TestWithParam<ReplayCase> {};
 

@@ -60,6 +60,7 @@ struct WriteFaultCase {
     int flushEvery;     // the host commits every n rows (0: only the end of the run commits)
     bool stopOnError;   // the host's OnErrorEvent leaves Abort set
 };
+void PrintTo(const WriteFaultCase& c, std::ostream* os) { *os << c.name; }
 
 class WriteFault : public ::testing::TestWithParam<WriteFaultCase> {};
 
