@@ -3,6 +3,8 @@
 // moment, the records posted before stay intact and committed, no partial record exists, every
 // row is either in the table or counted in TotalErrors, and the error reaches the host.
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -165,6 +167,65 @@ INSTANTIATE_TEST_SUITE_P(
         WriteFaultCase{"FileSizeMidTransaction", Fault::FileSizeLimit, 1000, 0, false},
         WriteFaultCase{"FileSizeAfterFlushes", Fault::FileSizeLimit, 1000, 200, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The destination refuses every write from the start. A table opened read-only: every row fails
+// at its post, is counted and reported, and the table is left as it was. A database file
+// without write permission: the table does not open, so no run starts.
+struct ReadOnlyCase {
+    const char* name;
+    bool fileReadOnly;  // the file's permission; otherwise the table's ReadOnly setting
+};
+void PrintTo(const ReadOnlyCase& c, std::ostream* os) { *os << c.name; }
+
+class ReadOnlyDestination : public ::testing::TestWithParam<ReadOnlyCase> {};
+
+TEST_P(ReadOnlyDestination, EveryRowIsCountedAndTheTableIsUnchanged) {
+    const ReadOnlyCase& c = GetParam();
+    if (c.fileReadOnly && ::geteuid() == 0) GTEST_SKIP() << "the superuser writes any file";
+    TempDir dir;
+    const std::string db = dir.File("log.db");
+    WriteFile(dir.File("log.txt"), NumberedText(20));
+    CreateNumberedTable(db);
+    if (c.fileReadOnly) ::chmod(db.c_str(), 0444);
+    std::vector<std::string> errors;
+    if (c.fileReadOnly) {
+        // The table will not open a file it could not write: the run cannot start.
+        TSqliteTable table;
+        try {
+            OpenTable(table, db);
+            FAIL() << "a read-only file was opened for writing";
+        } catch (const EDatabaseError& e) {
+            EXPECT_EQ(e.Message(), "Cannot open table file '" + db + "': the file is read-only");
+        }
+        SqliteReader reader(db);
+        EXPECT_EQ(reader.Count(), 0);
+        return;
+    }
+    {
+        TSqliteTable table;
+        table.SetReadOnly(true);
+        OpenTable(table, db);
+        TQelFromText run;
+        SetUpNumberedSource(run, table, dir.File("log.txt"));
+        run.OnErrorEvent = [&](TQelBaseComponent&, const Exception& e, bool& abort) {
+            abort = false;
+            errors.push_back(e.Message());
+        };
+        run.Execute();
+        EXPECT_EQ(run.Statistic().Result(), irExecuted);
+        EXPECT_EQ(run.Statistic().TotalAdded(), 0);
+        EXPECT_EQ(run.Statistic().TotalErrors(), 20);
+    }
+    ASSERT_EQ(errors.size(), 20u);
+    EXPECT_EQ(errors.front(), "Cannot modify a read-only dataset");
+    SqliteReader reader(db);
+    EXPECT_EQ(reader.Count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reliability, ReadOnlyDestination,
+                         ::testing::Values(ReadOnlyCase{"ReadOnlyOpening", false},
+                                           ReadOnlyCase{"ReadOnlyFile", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qel::rel
