@@ -505,7 +505,13 @@ void TSqliteTable::CheckWritable() const {
 
 void TSqliteTable::BeginWrite() {
     CheckWritable();
-    if (sqlite3_get_autocommit(db_) == 0) return;
+    if (sqlite3_get_autocommit(db_) == 0) {
+        if (pendingWrites_.size() < kMaxPendingWrites) return;
+        // A long stretch commits on its own before its next write, which bounds what a failure
+        // can take back. When this commit fails, the record about to be written is not
+        // written, so its caller's Cancel discards it.
+        Commit();
+    }
     if (wal_ && !bulkSync_ && ControlsDisabled() && !readOnly_) {
         bulkSync_ = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr) == SQLITE_OK;
     }
@@ -519,10 +525,7 @@ void TSqliteTable::BeginWrite() {
 void TSqliteTable::EndWrite() {
     ++pendingRows_;
     // A single edit outside a bulk run is committed at once, so no lock stays held by it.
-    if (ControlsDisabled()) {
-        if (pendingWrites_.size() >= kMaxPendingWrites) Commit();
-        return;
-    }
+    if (ControlsDisabled()) return;
     try {
         Commit();
     } catch (...) {

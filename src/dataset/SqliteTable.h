@@ -28,7 +28,7 @@ namespace qel {
 
 class TSqliteTable : public TDataSet {
 public:
-    // The writes a bulk stretch keeps uncommitted at most; the next one commits them.
+    // The writes a bulk stretch keeps uncommitted at most; the next write commits them first.
     static constexpr std::size_t kMaxPendingWrites = 65536;
 
     explicit TSqliteTable(TComponent* owner = nullptr);
