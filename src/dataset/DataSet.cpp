@@ -312,6 +312,20 @@ void TDataSet::Open() {
     }
 }
 
+namespace {
+// Tells the bound views when the scope ends, whether or not the store raised: a view's failure
+// to refresh must not hide the store's own outcome.
+struct NotifyLinksOnExit {
+    TDataSet* ds;
+    ~NotifyLinksOnExit() {
+        try {
+            ds->NotifyDataLinks();
+        } catch (...) {
+        }
+    }
+};
+}  // namespace
+
 void TDataSet::Close() {
     if (state_ == dsInactive) return;
     if (state_ == dsEdit || state_ == dsInsert || state_ == dsSetKey) Cancel();
@@ -319,16 +333,7 @@ void TDataSet::Close() {
     SetNoCurrent();
     // A failed commit is reported after the dataset is closed; the engine has already
     // released the store.
-    struct Notify {
-        TDataSet* ds;
-        ~Notify() {
-            try {
-                ds->NotifyDataLinks();
-            } catch (...) {
-                // A view's failure to refresh must not hide the store's own outcome.
-            }
-        }
-    } notify{this};
+    NotifyLinksOnExit notify{this};
     InternalClose();
 }
 
@@ -682,16 +687,7 @@ void TDataSet::EnableControls() {
     if (disableCount_ == 0) return;
     if (--disableCount_ > 0) return;
     // The views are refreshed even when the commit fails; the failure is then reported.
-    struct Notify {
-        TDataSet* ds;
-        ~Notify() {
-            try {
-                ds->NotifyDataLinks();
-            } catch (...) {
-                // A view's failure to refresh must not hide the store's own outcome.
-            }
-        }
-    } notify{this};
+    NotifyLinksOnExit notify{this};
     if (Active()) InternalFlush();
 }
 

@@ -174,6 +174,8 @@ public:
     bool ControlsDisabled() const { return disableCount_ > 0; }
     void AddDataLink(TDataLink* link);
     void RemoveDataLink(TDataLink* link);
+    // Tells every bound view that the data changed (nothing while controls are disabled).
+    void NotifyDataLinks();
 
     // Writes cached changes to the table's store (commits the open write transaction).
     virtual void FlushBuffers();
@@ -218,7 +220,6 @@ protected:
     // Whether a stored value equals a key value under the Locate options.
     static bool KeyMatches(const Variant& stored, const Variant& key, TLocateOptions options);
 
-    void NotifyDataLinks();
     // Engines call this before they go away (their destructor): closes while the engine exists.
     void CloseQuietly() noexcept;
     void CheckInactive() const;
