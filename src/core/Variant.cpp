@@ -139,6 +139,17 @@ bool Variant::SameAs(const Variant& o) const {
 
 std::string VarToStr(const Variant& v) { return v.IsNullOrEmpty() ? std::string() : v.AsText(); }
 
+bool IsEmptyText(const Variant& v) {
+    switch (v.kind()) {
+        case Variant::vkEmpty:
+        case Variant::vkNull: return true;
+        case Variant::vkText: return v.TextValue().empty();
+        case Variant::vkInteger:
+        case Variant::vkReal: return false;
+        default: return VarToStr(v).empty();
+    }
+}
+
 Variant VarArrayOf(std::initializer_list<Variant> values) { return Variant(Variant::Array(values)); }
 
 std::string DebugString(const Variant& v) {

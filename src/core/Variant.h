@@ -92,6 +92,8 @@ private:
 
 // The value as text with Null and Empty reading as empty text (never raises for those).
 std::string VarToStr(const Variant& v);
+// Whether the value reads as empty text: Null, Empty or "" (no value, which clears a field).
+bool IsEmptyText(const Variant& v);
 // An array variant of the given values.
 Variant VarArrayOf(std::initializer_list<Variant> values);
 // Readable form for test failure messages: "Integer 42", "Text 'abc'".

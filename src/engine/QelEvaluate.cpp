@@ -46,16 +46,6 @@ const Variant* NoArgs() {
     return none.data();
 }
 
-bool ReadsAsEmptyText(const Variant& v) {
-    switch (v.kind()) {
-        case Variant::vkEmpty:
-        case Variant::vkNull: return true;
-        case Variant::vkText: return v.TextValue().empty();
-        case Variant::vkInteger:
-        case Variant::vkReal: return false;
-        default: return VarToStr(v).empty();
-    }
-}
 
 std::unique_ptr<TQelParser> MakeParser(TQelBaseComponent& host, const std::string& text) {
     auto parser = std::make_unique<TQelParser>();
@@ -154,7 +144,7 @@ void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const Var
             t.erase(0, b);
         }
     }
-    if (ReadsAsEmptyText(Value)) {
+    if (IsEmptyText(Value)) {
         Value = Variant::Null();
         return;
     }

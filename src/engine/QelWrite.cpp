@@ -10,17 +10,6 @@ namespace {
 
 bool IsEditing(TDataSetState s) { return s == dsEdit || s == dsInsert || s == dsSetKey; }
 
-// Empty text (null and unassigned read as empty text) clears a field instead of being written.
-bool ReadsAsEmptyText(const Variant& v) {
-    switch (v.kind()) {
-        case Variant::vkEmpty:
-        case Variant::vkNull: return true;
-        case Variant::vkText: return v.TextValue().empty();
-        case Variant::vkInteger:
-        case Variant::vkReal: return false;
-        default: return VarToStr(v).empty();
-    }
-}
 
 }  // namespace
 
@@ -94,7 +83,8 @@ void TQelBaseComponent::WriteRecord() {
                 bool accept = true;
                 if (OnBeforeFieldUpdate) OnBeforeFieldUpdate(*this, field, value, accept);
                 if (!accept) continue;
-                if (ReadsAsEmptyText(value)) {
+                // Empty text (null and unassigned read as empty text) clears the field.
+                if (IsEmptyText(value)) {
                     field->Clear();
                 } else {
                     field->SetValue(value);
