@@ -109,7 +109,7 @@ TEST(ComponentAssign, CopiesSettingsAndSixHandlersButNotTheRest) {
     source.SetTrimSpaces(tsTrimLeft);
     source.SetTitleStatus("Loading");
     source.SetAbortOnProblem(false);
-    source.SetSpecificationDir("/specs");
+    source.SetSpecificationDir("/import-settings");
     source.Statistic().SetTotalAdded(7);
     source.Statistic().SetUpdateStep(200);
     source.DataFormats().SetDateOrder(doYMD);
