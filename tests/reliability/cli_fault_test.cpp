@@ -86,7 +86,7 @@ TEST_P(KilledRun, DatabaseOpensIntactWithAPrefixOfTheRows) {
     bool reached = false;
     for (int i = 0; i < 60000 && !reached; ++i) {
         if (c.when == KillWhen::WritingStarted) {
-            reached = std::filesystem::exists(db + "-journal");
+            reached = std::filesystem::exists(db + "-journal") || std::filesystem::exists(db + "-wal");
         } else {
             sqlite3* h = nullptr;
             if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
