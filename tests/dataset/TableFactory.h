@@ -2,42 +2,18 @@
 // of contract tests runs against all of them.
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
 
 #include "dataset/DataSet.h"
 #include "dataset/MemTable.h"
 #include "dataset/SqliteTable.h"
+#include "../common/TempDir.h"
 
 namespace qel::test {
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        path_ = std::filesystem::temp_directory_path() /
-                ("qel_dataset_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 struct MemTableFactory {
     std::unique_ptr<TDataSet> Make(const std::vector<TFieldDef>& defs) {

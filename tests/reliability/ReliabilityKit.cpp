@@ -7,19 +7,6 @@
 
 namespace qel::rel {
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "qel_rel_XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path_, ec);
-}
-
 void WriteFile(const std::string& fileName, std::string_view bytes) {
     std::ofstream out(fileName, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));

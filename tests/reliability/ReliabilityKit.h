@@ -11,22 +11,11 @@
 
 #include "dataset/SqliteTable.h"
 #include "text/Qel2TXT.h"
+#include "../common/TempDir.h"
 
 namespace qel::rel {
 
-// A folder under /tmp, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = test::TempDir;
 
 void WriteFile(const std::string& fileName, std::string_view bytes);
 
