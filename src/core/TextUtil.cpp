@@ -58,8 +58,6 @@ bool SameText(std::string_view a, std::string_view b) {
 }
 
 bool ContainsText(std::string_view h, std::string_view n) { return h.find(n) != h.npos; }
-bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
-
 std::string IntToStr(std::int64_t v) { return std::to_string(v); }
 
 std::string FloatToStr(double v, char sep) {

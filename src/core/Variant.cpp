@@ -99,28 +99,11 @@ TDateTime Variant::AsDateTime() const {
     }
 }
 
-const Variant::Array& Variant::Elements() const {
-    if (kind_ != vkArray) CastError();
-    return *array_;
-}
+void Variant::NotAnArray() { throw EVariantError(msg::kInvalidVarCast); }
 
-Variant::Array& Variant::MutableElements() {
-    if (kind_ != vkArray) CastError();
-    if (array_.use_count() > 1) array_ = std::make_shared<Array>(*array_);
-    return *array_;
-}
+void Variant::IndexOutOfBounds() { throw EVariantError("Variant or safe array index out of bounds"); }
 
-const Variant& Variant::operator[](std::size_t i) const {
-    const Array& a = Elements();
-    if (i >= a.size()) throw EVariantError("Variant or safe array index out of bounds");
-    return a[i];
-}
-
-Variant& Variant::operator[](std::size_t i) {
-    Array& a = MutableElements();
-    if (i >= a.size()) throw EVariantError("Variant or safe array index out of bounds");
-    return a[i];
-}
+void Variant::Unshare() { array_ = std::make_shared<Array>(*array_); }
 
 bool Variant::SameAs(const Variant& o) const {
     if (kind_ != o.kind_) return false;

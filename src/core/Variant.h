@@ -57,6 +57,22 @@ public:
     bool BooleanValue() const noexcept { return num_.b; }
     const std::string& TextValue() const noexcept { return text_; }
     std::string& MutableText() noexcept { return text_; }
+    // Makes this the text `s`, reusing the text buffer this value already has: a value that is
+    // filled again for every row allocates only while its texts grow.
+    void AssignText(std::string_view s) {
+        if (kind_ != vkText) {
+            array_.reset();
+            kind_ = vkText;
+        }
+        text_.assign(s.data(), s.size());
+    }
+    // Makes this Empty, keeping the text buffer for a later AssignText.
+    void Clear() noexcept {
+        kind_ = vkEmpty;
+        num_.d = 0;
+        text_.clear();
+        array_.reset();
+    }
 
     // Conversions by the variant rules. They raise EVariantError
     // "Invalid variant type conversion" when the value cannot be converted (Null, Arrays,
@@ -69,10 +85,25 @@ public:
 
     // Array access. Count() is 0 for a value that is not an array.
     std::size_t Count() const noexcept { return kind_ == vkArray ? array_->size() : 0; }
-    const Array& Elements() const;
-    Array& MutableElements();  // copies a shared array first
-    const Variant& operator[](std::size_t i) const;
-    Variant& operator[](std::size_t i);
+    const Array& Elements() const {
+        if (kind_ != vkArray) NotAnArray();
+        return *array_;
+    }
+    Array& MutableElements() {  // copies a shared array first
+        if (kind_ != vkArray) NotAnArray();
+        if (array_.use_count() > 1) Unshare();
+        return *array_;
+    }
+    const Variant& operator[](std::size_t i) const {
+        const Array& a = Elements();
+        if (i >= a.size()) IndexOutOfBounds();
+        return a[i];
+    }
+    Variant& operator[](std::size_t i) {
+        Array& a = MutableElements();
+        if (i >= a.size()) IndexOutOfBounds();
+        return a[i];
+    }
 
     // Same kind and same content (Arrays element by element). For tests and bookkeeping; the
     // expression language's comparison rules are a different thing.
@@ -80,6 +111,10 @@ public:
     friend bool operator==(const Variant& a, const Variant& b) { return a.SameAs(b); }
 
 private:
+    [[noreturn]] static void NotAnArray();
+    [[noreturn]] static void IndexOutOfBounds();
+    void Unshare();
+
     Kind kind_ = vkEmpty;
     union {
         std::int32_t i;

@@ -125,6 +125,12 @@ Variant TField::Value() const {
 void TField::SetValue(const Variant& v) {
     if (index_ < 0 || dataSet_ == nullptr) throw EDatabaseError(msg::kNotEditing);
     dataSet_->CheckEditing();
+    if (v.IsText() && IsString()) {
+        // A text for a text field is stored as it is: copied into the record's own value,
+        // whose buffer the next record reuses.
+        dataSet_->StoreValue(index_, v);
+        return;
+    }
     dataSet_->StoreValue(index_, Convert(v));
 }
 
@@ -381,8 +387,13 @@ Variant TDataSet::CurrentValue(int index) const {
     return buffer_[static_cast<std::size_t>(index)];
 }
 
-void TDataSet::StoreValue(int index, Variant v) {
+void TDataSet::StoreValue(int index, Variant&& v) {
     buffer_[static_cast<std::size_t>(index)] = std::move(v);
+    assigned_[static_cast<std::size_t>(index)] = true;
+}
+
+void TDataSet::StoreValue(int index, const Variant& v) {
+    buffer_[static_cast<std::size_t>(index)] = v;
     assigned_[static_cast<std::size_t>(index)] = true;
 }
 

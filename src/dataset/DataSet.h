@@ -236,7 +236,8 @@ private:
     void SetNoCurrent();
     std::vector<int> FieldIndexes(const std::string& names) const;
     Variant CurrentValue(int index) const;
-    void StoreValue(int index, Variant v);
+    void StoreValue(int index, Variant&& v);
+    void StoreValue(int index, const Variant& v);
 
     std::vector<std::unique_ptr<TField>> fields_;
     mutable std::vector<Variant> buffer_;  // the current record (or the one being edited)

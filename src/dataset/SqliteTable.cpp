@@ -464,6 +464,8 @@ void TSqliteTable::ReleaseConnection() noexcept {
     page_.reset();
     pageFrom_.reset();
     inserts_.clear();
+    lastInsert_ = nullptr;
+    lastInsertPattern_.clear();
     updates_.clear();
     locates_.clear();
     anchors_.clear();
@@ -743,9 +745,13 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const
     BeginWrite();
     // One prepared statement per pattern of assigned fields (an import assigns the same fields
     // on every row); the fields left out take the table's defaults.
-    key_.assign(assigned.size(), '0');
-    for (std::size_t i = 0; i < assigned.size(); ++i) key_[i] = assigned[i] ? '1' : '0';
-    Stmt& slot = inserts_[key_];
+    if (assigned != lastInsertPattern_ || lastInsert_ == nullptr) {
+        key_.assign(assigned.size(), '0');
+        for (std::size_t i = 0; i < assigned.size(); ++i) key_[i] = assigned[i] ? '1' : '0';
+        lastInsert_ = &inserts_[key_];
+        lastInsertPattern_ = assigned;
+    }
+    Stmt& slot = *lastInsert_;
     if (!slot) {
         std::string cols, params;
         int n = 0;

@@ -159,6 +159,10 @@ private:
     Stmt begin_, commit_, rollback_, first_, last_, next_, prior_, read_, delete_, recNo_, page_,
         pageFrom_;
     std::unordered_map<std::string, Stmt> inserts_;  // by the pattern of assigned fields
+    // The statement of the last insert and its pattern: an import assigns the same fields on
+    // every row. (Elements of an unordered_map keep their address.)
+    Stmt* lastInsert_ = nullptr;
+    std::vector<bool> lastInsertPattern_;
     std::unordered_map<std::string, Stmt> updates_;
     std::unordered_map<std::string, Stmt> locates_;  // by key fields and which keys are null
     std::string key_;  // reused key buffer for the maps above

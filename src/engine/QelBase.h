@@ -270,6 +270,7 @@ inline std::int32_t EntryIndex(const Variant& v) {
 // Run state of the value evaluation (parsers kept per expression text); defined with the
 // evaluation code.
 struct TQelEvalState;
+struct TQelEvalSlot;
 struct TQelEvalStateDeleter {
     void operator()(TQelEvalState* p) const;
 };
@@ -317,6 +318,12 @@ public:
     virtual void GetColumnValue(int position, Variant& value);
     // The value of a source reference for the current row; the base returns the name itself.
     virtual void GetSourceValue(const Variant& name, Variant& value);
+    // A name the source answers for every row without reading the name again: BindSourceName
+    // gives a handle for it, or -1 to have it asked through GetSourceValue every time, and
+    // GetBoundSourceValue gives for the current row exactly what GetSourceValue gives for the
+    // name. A source that overrides GetSourceValue answers bindings of its own or none.
+    virtual int BindSourceName(const std::string& /*name*/) { return -1; }
+    virtual void GetBoundSourceValue(int /*handle*/, Variant& /*value*/) {}
     // Computes the value of an expression for the current row (the destination field is
     // CurrentFieldIndex; fieldIndex is passed along but not used).
     virtual void EvaluateValue(const Variant& expr, int fieldIndex, Variant& result);
@@ -474,6 +481,12 @@ private:
     void BeginEvaluation();
     void EndEvaluation();
     void BeginRowEvaluation();
+    // Fills in what a parser slot of the run evaluates through: the plain name of its text
+    // and the source's binding of that name.
+    void BindSlot(TQelEvalSlot& slot, char separator);
+    // The steps of ResolveSourceName after the source value is fetched: trimming, empty text
+    // as null, LOOKUP and SUBSTITUTE, the conversion for the current field.
+    void FinishSourceValue(const Variant* Args, int ArgCount, Variant& Value);
     // The text of load condition `slot` (0 LoadWhen, 1 SkipIf) as a value, kept between rows.
     const Variant& ConditionText(int slot, const std::string& text);
 
@@ -521,6 +534,7 @@ private:
     std::vector<std::string> unboundNames_;
     std::array<Variant, 2> conditionTexts_;  // LoadWhen and SkipIf as values, kept between rows
     std::unique_ptr<TQelEvalState, TQelEvalStateDeleter> eval_;
+    Variant rowValue_;  // a row's value while it is evaluated, its buffer kept between rows
 };
 
 }  // namespace qel

@@ -3,6 +3,7 @@
 // to (source references, LOOKUP), trimmed, with empty text as null and converted for the
 // destination field.
 #include <array>
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -17,6 +18,19 @@
 
 namespace qel {
 
+// A parser of the run at one position of the row's evaluations.
+struct TQelEvalSlot {
+    const std::string* text = nullptr;
+    TQelParser* parser = nullptr;
+    // The name the text consists of when it is one plain name, and the decimal separator
+    // that parse was made with: such a text is evaluated by handing the name to
+    // ResolveSourceName, which is all its tree would do.
+    const std::string* plainName = nullptr;
+    char separator = 0;
+    // The source's handle for the plain name (brackets or quotes taken off), -1 for none.
+    int binding = -1;
+};
+
 // What the value evaluation keeps for the length of a row loop: one parser per distinct
 // expression text (a parser keeps the tree of its text, so a text is parsed once per run),
 // the conversion plans of the destination fields, and the load conditions as values.
@@ -28,13 +42,13 @@ struct TQelEvalState {
     std::unordered_map<std::string, std::unique_ptr<TQelParser>> parsers;
     // The parsers in the order a row asked for them, so that the next row finds each one by
     // its position instead of by a search.
-    struct Slot {
-        const std::string* text = nullptr;
-        TQelParser* parser = nullptr;
-    };
-    std::vector<Slot> slots;
+    std::vector<TQelEvalSlot> slots;
     std::size_t cursor = 0;
     TQelConversionCache conversions;
+    // The values GetSourceValue fills, one per nesting level of ResolveSourceName (a deque, so
+    // a nested level does not move the outer one's), reused so that their buffers are.
+    std::deque<Variant> sourceValues;
+    std::size_t sourceDepth = 0;
 };
 
 void TQelEvalStateDeleter::operator()(TQelEvalState* p) const { std::default_delete<TQelEvalState>()(p); }
@@ -46,6 +60,16 @@ const Variant* NoArgs() {
     return none.data();
 }
 
+
+// [Name] and "Name" stand for Name.
+bool IsEnclosedName(std::string_view t) {
+    return !t.empty() && ((t.front() == '[' && t.back() == ']') || (t.front() == '"' && t.back() == '"'));
+}
+
+std::string_view NameInside(std::string_view t) {
+    if (!IsEnclosedName(t)) return t;
+    return t.size() >= 2 ? t.substr(1, t.size() - 2) : std::string_view();
+}
 
 std::unique_ptr<TQelParser> MakeParser(TQelBaseComponent& host, const std::string& text) {
     auto parser = std::make_unique<TQelParser>();
@@ -73,6 +97,12 @@ const Variant& TQelBaseComponent::ConditionText(int slot, const std::string& tex
     return v;
 }
 
+void TQelBaseComponent::BindSlot(TQelEvalSlot& slot, char separator) {
+    slot.plainName = slot.parser->PlainName();
+    slot.separator = separator;
+    slot.binding = slot.plainName ? BindSourceName(std::string(NameInside(*slot.plainName))) : -1;
+}
+
 void TQelBaseComponent::EvaluateValue(const Variant& expr, int /*fieldIndex*/, Variant& result) {
     std::string converted;
     const std::string& text = expr.IsText() ? expr.TextValue() : (converted = VarToStr(expr));
@@ -93,9 +123,28 @@ void TQelBaseComponent::EvaluateValue(const Variant& expr, int /*fieldIndex*/, V
     }
     TQelEvalState& st = *eval_;
     if (st.cursor < st.slots.size()) {
-        const TQelEvalState::Slot& slot = st.slots[st.cursor];
+        TQelEvalSlot& slot = st.slots[st.cursor];
         if (slot.parser != nullptr && *slot.text == text) {
             ++st.cursor;
+            const char separator = DefaultFormatSettings().DecimalSeparator;
+            if (slot.separator != separator) {
+                // A new separator is a new parse, which may read the text differently.
+                BindSlot(slot, separator);
+            }
+            if (slot.plainName != nullptr) {
+                // What the tree of a plain name does: the name's text as the value, handed to
+                // the name resolution with no arguments (which always settles it).
+                TCalculationGuard guard;
+                if (slot.binding >= 0) {
+                    GetBoundSourceValue(slot.binding, result);
+                    FinishSourceValue(NoArgs(), 0, result);
+                    return;
+                }
+                result.AssignText(*slot.plainName);
+                bool done = false;
+                ResolveSourceName(*slot.plainName, NoArgs(), 0, result, done);
+                return;
+            }
             slot.parser->GetValue(result);
             return;
         }
@@ -109,7 +158,9 @@ void TQelBaseComponent::EvaluateValue(const Variant& expr, int /*fieldIndex*/, V
         it = st.parsers.emplace(text, MakeParser(*this, text)).first;
     }
     if (st.cursor >= st.slots.size()) st.slots.resize(st.cursor + 1);
-    st.slots[st.cursor] = {&it->first, it->second.get()};
+    TQelEvalSlot& slot = st.slots[st.cursor];
+    slot = {&it->first, it->second.get()};
+    BindSlot(slot, DefaultFormatSettings().DecimalSeparator);
     ++st.cursor;
     it->second->GetValue(result);
 }
@@ -118,18 +169,32 @@ void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const Var
                                           Variant& Value, bool& Done) {
     Done = ArgCount == 0;
 
-    // [Name] and "Name" stand for Name.
-    if (Value.IsText() && !Value.TextValue().empty()) {
-        const std::string& t = Value.TextValue();
-        if ((t.front() == '[' && t.back() == ']') || (t.front() == '"' && t.back() == '"')) {
-            Value = Variant(t.size() >= 2 ? t.substr(1, t.size() - 2) : std::string());
-        }
+    if (Value.IsText() && IsEnclosedName(Value.TextValue())) Value = Variant(NameInside(Value.TextValue()));
+
+    if (eval_) {
+        // A reused value per nesting level: its buffer takes the next row's text without
+        // allocating, and trades places with Value's.
+        TQelEvalState& st = *eval_;
+        if (st.sourceDepth == st.sourceValues.size()) st.sourceValues.emplace_back();
+        Variant& source = st.sourceValues[st.sourceDepth];
+        source.Clear();
+        ++st.sourceDepth;
+        struct Leave {
+            std::size_t& depth;
+            ~Leave() { --depth; }
+        } leave{st.sourceDepth};
+        GetSourceValue(Value, source);
+        std::swap(Value, source);
+    } else {
+        Variant source;
+        GetSourceValue(Value, source);
+        Value = std::move(source);
     }
 
-    Variant source;
-    GetSourceValue(Value, source);
-    Value = std::move(source);
+    FinishSourceValue(Args, ArgCount, Value);
+}
 
+void TQelBaseComponent::FinishSourceValue(const Variant* Args, int ArgCount, Variant& Value) {
     if (Value.IsText() && trimSpaces_ != tsNoTrim) {
         // In place: most source values have nothing to trim, and those that do keep their buffer.
         std::string& t = Value.MutableText();

@@ -267,9 +267,11 @@ bool TQelBaseComponent::ImportRow() {
             }
         }
         currentFieldIndex_ = current;
-        Variant value;
-        EvaluateValue(e[1], stored, value);
-        rowValues_[i][2] = std::move(value);
+        // Evaluated into a value kept between rows and copied into the entry, so that neither
+        // allocates once their buffers have grown to the row's texts.
+        rowValue_.Clear();
+        EvaluateValue(e[1], stored, rowValue_);
+        rowValues_[i][2] = rowValue_;
     }
 
     // 2. Character set and the host's last word on every value.

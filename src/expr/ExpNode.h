@@ -61,6 +61,11 @@ public:
     void Evaluate(Variant& value) const;
     // The hand-over of a word to the owner: the arguments are evaluated into the slots in order.
     void EvaluateName(Variant& value) const;
+    // A word that is neither a call nor a built-in function: its evaluation is the hand-over
+    // of its text, with no arguments, to the owner.
+    bool IsPlainName() const {
+        return token_ != nullptr && token_->Kind == tkWord && builtin_ < 0 && children_.empty();
+    }
 
     TExpNameResolver* Owner() const { return owner_; }
     TExpNode* Parent() const { return parent_; }

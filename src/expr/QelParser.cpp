@@ -13,18 +13,16 @@ namespace {
 // overflow.
 thread_local int t_calcNesting = 0;
 
-struct CalculationGuard {
-    CalculationGuard() {
-        if (++t_calcNesting > kMaxCalculationNesting) {
-            --t_calcNesting;
-            throw EExpressionError(Format(msg::kExpCalculationTooDeep, kMaxCalculationNesting));
-        }
-    }
-    ~CalculationGuard() { --t_calcNesting; }
-    CalculationGuard(const CalculationGuard&) = delete;
-    CalculationGuard& operator=(const CalculationGuard&) = delete;
-};
 }  // namespace
+
+TCalculationGuard::TCalculationGuard() {
+    if (++t_calcNesting > kMaxCalculationNesting) {
+        --t_calcNesting;
+        throw EExpressionError(Format(msg::kExpCalculationTooDeep, kMaxCalculationNesting));
+    }
+}
+
+TCalculationGuard::~TCalculationGuard() { --t_calcNesting; }
 
 // A parse of one text: the tree, or the error the parse raised.
 struct TQelParser::Compiled {
@@ -70,13 +68,19 @@ std::shared_ptr<const TQelParser::Compiled> TQelParser::Compile() {
 }
 
 void TQelParser::Calculate() {
-    CalculationGuard guard;
+    TCalculationGuard guard;
     // The tree stays alive through the evaluation even if a handler changes Text meanwhile.
     std::shared_ptr<const Compiled> c = Compile();
     if (c->error) std::rethrow_exception(c->error);
     Variant result;
     c->tree->Evaluate(result);
     value_ = std::move(result);
+}
+
+const std::string* TQelParser::PlainName() {
+    std::shared_ptr<const Compiled> c = Compile();
+    if (c->error || !c->tree || !c->tree->Root().IsPlainName()) return nullptr;
+    return &c->tree->Root().Token()->Text;
 }
 
 void TQelParser::GetValue(Variant& v) {
@@ -161,7 +165,7 @@ void TQelParserFunction::SetArgs(const Variant* args) {
 }
 
 void TQelParserFunction::Calculate(Variant& value) {
-    CalculationGuard guard;
+    TCalculationGuard guard;
     const char separator = DefaultFormatSettings().DecimalSeparator;
     if (!treeReady_ || treeSeparator_ != separator) {
         tree_.reset();

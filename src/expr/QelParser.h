@@ -29,6 +29,17 @@ using TOnEvaluate = std::function<void(TQelParser& Sender, const std::string& Ev
                                        const Variant* Args, int ArgCount, Variant& Value,
                                        bool& Done)>;
 
+// Counts the calculations in progress on this thread: one more than kMaxCalculationNesting
+// raises "Calculate error: calculations nested deeper than 64 levels."-style
+// EExpressionError (a name resolution that evaluates again without end).
+class TCalculationGuard {
+public:
+    TCalculationGuard();
+    ~TCalculationGuard();
+    TCalculationGuard(const TCalculationGuard&) = delete;
+    TCalculationGuard& operator=(const TCalculationGuard&) = delete;
+};
+
 // An expression with its resolution of names. The tree of Text is built on the first
 // evaluation and reused while Text and the regional decimal separator stay the same; a text
 // that fails to parse fails the same way on every evaluation. Every evaluation asks the
@@ -57,6 +68,11 @@ public:
     void Calculate();
     // Calculate, then copies Value into v.
     void GetValue(Variant& v);
+    // The name Text consists of when it is one plain name (no call, no operator, not a
+    // built-in function): evaluating it is asking OnEvaluate for that name with no arguments
+    // and the name as the value. nullptr for any other text, or one that does not parse. The
+    // pointer is valid while Text and the decimal separator stay the same.
+    const std::string* PlainName();
     // Name resolution for the trees owned by this parser (see TOnEvaluate).
     void ResolveName(const std::string& eval, const Variant* args, int argCount, Variant& value);
 

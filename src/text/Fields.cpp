@@ -138,39 +138,75 @@ std::string_view FieldText(std::string_view line, const TFieldPosition& field) {
     return line.substr(field.Start - 1, end - field.Start + 1);
 }
 
-std::string ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
-                                   std::span<const TFieldPosition> fields, char delimiter) {
-    if (reference == "Text") return std::string(line);
-    std::string_view r = reference;
-    std::int64_t start = 0;
-    std::int64_t end = 0;
-    if (fixed && StartsWith(r, "Text")) {
-        const std::size_t dash = r.find('-');
-        if (dash != r.npos) {
+TSourceReference ParseSourceReference(std::string_view reference, bool fixed) {
+    TSourceReference r;
+    r.Reference.assign(reference);
+    if (reference == "Text") {
+        r.Kind = TSourceReference::srLine;
+    } else if (fixed && StartsWith(reference, "Text")) {
+        const std::size_t dash = reference.find('-');
+        if (dash != reference.npos) {
             std::int32_t a = 0;
             std::int32_t b = 0;
-            start = TryStrToInt(r.substr(4, dash - 4), a) ? a : 0;
-            end = TryStrToInt(r.substr(dash + 1), b) ? b : 0;
+            r.Start = TryStrToInt(reference.substr(4, dash - 4), a) ? a : 0;
+            r.End = TryStrToInt(reference.substr(dash + 1), b) ? b : 0;
+            // A range that starts before the line's first byte names no bytes: the reference
+            // stands for itself.
+            if (r.Start > 0) r.Kind = TSourceReference::srRange;
         }
-    } else if (StartsWith(r, "Field")) {
+    } else if (StartsWith(reference, "Field")) {
         std::int32_t n = -1;
-        if (!TryStrToInt(r.substr(5), n)) n = -1;
+        if (!TryStrToInt(reference.substr(5), n)) n = -1;
         // Fixed-width lines have no fields: every number is out of range there.
-        if (!fixed && n >= 1 && static_cast<std::size_t>(n) <= fields.size()) {
-            start = static_cast<std::int64_t>(fields[n - 1].Start);
-            end = static_cast<std::int64_t>(fields[n - 1].End);
+        if (!fixed && n >= 1) {
+            r.Kind = TSourceReference::srField;
+            r.Start = n;
         } else {
-            r = {};
+            r.Reference.clear();
         }
     }
-    std::string value;
-    if (start <= 0) {
-        value.assign(r);
-    } else if (end > 0) {
-        value.assign(
-            FieldText(line, {static_cast<std::size_t>(start), static_cast<std::size_t>(end)}));
+    return r;
+}
+
+void ReadSourceReference(const TSourceReference& reference, std::string_view line,
+                         std::span<const TFieldPosition> fields, char delimiter, std::string& out) {
+    std::int64_t start = reference.Start;
+    std::int64_t end = reference.End;
+    switch (reference.Kind) {
+        case TSourceReference::srLine: out.assign(line); return;
+        case TSourceReference::srConstant: out.assign(reference.Reference); break;
+        case TSourceReference::srField:
+            if (static_cast<std::size_t>(reference.Start) > fields.size()) {
+                out.clear();
+                return;
+            }
+            start = static_cast<std::int64_t>(fields[static_cast<std::size_t>(reference.Start) - 1].Start);
+            end = static_cast<std::int64_t>(fields[static_cast<std::size_t>(reference.Start) - 1].End);
+            if (start <= 0) {
+                out.assign(reference.Reference);
+                break;
+            }
+            [[fallthrough]];
+        case TSourceReference::srRange:
+            if (end > 0) {
+                out.assign(FieldText(line, {static_cast<std::size_t>(start), static_cast<std::size_t>(end)}));
+            } else {
+                out.clear();
+            }
+            break;
     }
-    if (!value.empty() && delimiter != '\0' && value.back() == delimiter) value.pop_back();
+    if (!out.empty() && delimiter != '\0' && out.back() == delimiter) out.pop_back();
+}
+
+void ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
+                            std::span<const TFieldPosition> fields, char delimiter, std::string& out) {
+    ReadSourceReference(ParseSourceReference(reference, fixed), line, fields, delimiter, out);
+}
+
+std::string ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
+                                   std::span<const TFieldPosition> fields, char delimiter) {
+    std::string value;
+    ResolveSourceReference(reference, line, fixed, fields, delimiter, value);
     return value;
 }
 

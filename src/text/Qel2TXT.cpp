@@ -1,5 +1,7 @@
 #include "text/Qel2TXT.h"
 
+#include <typeinfo>
+
 #include "core/TextUtil.h"
 #include "engine/ImpCnst.h"
 
@@ -47,6 +49,9 @@ void TQelFromText::OpenSource() {
     currentLine_ = {};
     currentRow_ = 0;
     fieldPositions_.clear();
+    // Bindings serve one run's evaluations.
+    bindings_.clear();
+    bindingIndex_.clear();
     if (SourceStream() != nullptr) {
         ReadLines(Rules(), headerLine_, *SourceStream(), lines_);
     } else {
@@ -75,8 +80,31 @@ bool TQelFromText::ImportRow() {
 }
 
 void TQelFromText::GetSourceValue(const Variant& name, Variant& value) {
-    value = Variant(ResolveSourceReference(VarToStr(name), currentLine_, Fixed(), fieldPositions_,
-                                           FieldDelimiterCustom()));
+    const std::string reference = VarToStr(name);
+    value.AssignText({});
+    ResolveSourceReference(reference, currentLine_, Fixed(), fieldPositions_, FieldDelimiterCustom(),
+                           value.MutableText());
+}
+
+int TQelFromText::BindSourceName(const std::string& name) {
+    if (typeid(*this) != typeid(TQelFromText)) return -1;
+    std::string key = name;
+    key += Fixed() ? '\1' : '\0';
+    auto [it, added] = bindingIndex_.try_emplace(std::move(key), static_cast<int>(bindings_.size()));
+    if (added) bindings_.push_back({name, ParseSourceReference(name, Fixed()), Fixed()});
+    return it->second;
+}
+
+void TQelFromText::GetBoundSourceValue(int handle, Variant& value) {
+    const Binding& b = bindings_.at(static_cast<std::size_t>(handle));
+    value.AssignText({});
+    if (b.Fixed != Fixed()) {
+        // The setting changed since the name was bound: read the name afresh.
+        ResolveSourceReference(b.Name, currentLine_, Fixed(), fieldPositions_,
+                               FieldDelimiterCustom(), value.MutableText());
+        return;
+    }
+    ReadSourceReference(b.Reference, currentLine_, fieldPositions_, FieldDelimiterCustom(), value.MutableText());
 }
 
 void TQelFromText::SplitFields(const TDataSet* dataSet, bool fixed, char delimiter,

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/QelBase.h"
@@ -36,6 +37,10 @@ class TQelFromText : public TQelBaseComponent {
     // Loads Lines[CurrentRow] as CurrentLine and, unless Fixed, splits it; then the base step.
     bool ImportRow() override;
     void GetSourceValue(const Variant& name, Variant& value) override;
+    // Binds the names GetSourceValue answers; a subclass, which may answer names its own way,
+    // binds none.
+    int BindSourceName(const std::string& name) override;
+    void GetBoundSourceValue(int handle, Variant& value) override;
     void CreateColumns() override;
     void CreateMappings() override;
 
@@ -63,6 +68,14 @@ class TQelFromText : public TQelBaseComponent {
     TTextLines lines_;
     std::vector<TFieldPosition> fieldPositions_;
     std::vector<TFieldPosition> pieces_;
+    // Bound names, parsed for the fixed-width setting they were bound with.
+    struct Binding {
+        std::string Name;
+        TSourceReference Reference;
+        bool Fixed = false;
+    };
+    std::vector<Binding> bindings_;
+    std::unordered_map<std::string, int> bindingIndex_;  // by name and fixed-width setting
     std::string headerLine_;
     std::string_view currentLine_;
     int currentRow_ = 0;

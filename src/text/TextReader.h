@@ -171,7 +171,28 @@ std::string_view FieldText(std::string_view line, const TFieldPosition& field);
 // - "Field<n>" (delimited mode): the n-th field; out of range, or in fixed mode, the empty text;
 // - anything else: the reference itself, as a constant text.
 // A value that ends with the delimiter loses that one character ("Text" excepted).
+// The value goes to `out`, whose buffer is reused.
+void ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
+                            std::span<const TFieldPosition> fields, char delimiter, std::string& out);
 std::string ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
                                    std::span<const TFieldPosition> fields, char delimiter);
+
+// A source reference read once, for reading its value from many lines.
+struct TSourceReference {
+    enum TKind : std::uint8_t {
+        srLine,      // "Text"
+        srRange,     // bytes Start..End
+        srField,     // field number Start, or the reference itself when that field starts at 0
+        srConstant,  // Reference itself (empty for a field that can never exist)
+    };
+    TKind Kind = srConstant;
+    std::int64_t Start = 0;
+    std::int64_t End = 0;
+    std::string Reference;
+};
+TSourceReference ParseSourceReference(std::string_view reference, bool fixed);
+// The value of a parsed reference for a line, as ResolveSourceReference gives it.
+void ReadSourceReference(const TSourceReference& reference, std::string_view line,
+                         std::span<const TFieldPosition> fields, char delimiter, std::string& out);
 
 }  // namespace qel

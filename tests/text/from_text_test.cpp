@@ -260,6 +260,53 @@ TEST_F(FromText, RunsFromFiles) {
     }
 }
 
+// A source that answers names its own way binds none: every value goes through GetSourceValue.
+class UnboundText : public TQelFromText {};
+
+TEST_F(FromText, BoundNamesGiveWhatTheNamesGive) {
+    // Every kind of reference, delimited and fixed, with a handler that switches the mode and
+    // the trimming between rows: the bound run must store what the unbound run stores.
+    const std::string text =
+        "a1;  b2 ;c3;;\"e;5\";\r\nxyzzy;0;;;\r\n;\r\nlonger line with no delimiter at all\r\n"
+        "q;w;e;r;t;y;u;i;o;p;\r\n";
+    const Strings mappings = {"A=Field1", "B=[Field2]", "C=\"Field5\"", "D=Field0", "E=Field11",
+                              "F=Text", "G=Text2-4", "H=Fieldx", "I=Host", "J=Field3"};
+    std::vector<std::pair<std::string, int>> fields;
+    for (char c = 'A'; c <= 'J'; ++c) fields.push_back({std::string(1, c), 60});
+    auto load = [&](TQelFromText& q, bool switching) {
+        Fields(fields);
+        q.SetAnimatedStatus(false);
+        q.SetOptions(TQelOptions::All().Exclude(soShowMessage).Exclude(soWaitCursor));
+        q.SetDataSet(&table_);
+        q.SetSourceFileName(Write(text));
+        q.SetFieldDelimiter(fdSemicolon);
+        q.SetTrimSpaces(tsTrimLeftRight);
+        for (const auto& m : mappings) q.Mappings().Add(m);
+        if (switching) {
+            q.OnAfterRecordEvent = [](TQelBaseComponent& sender, bool&) {
+                auto& t = static_cast<TQelFromText&>(sender);
+                t.SetFixed(!t.Fixed());
+                t.SetTrimSpaces(t.TrimSpaces() == tsNoTrim ? tsTrimLeftRight : tsNoTrim);
+            };
+        }
+        q.Execute();
+        EXPECT_EQ(q.Statistic().Result(), irExecuted);
+        return Rows();
+    };
+    for (bool switching : {false, true}) {
+        SCOPED_TRACE(switching ? "mode switched between rows" : "one mode");
+        TQelFromText bound;
+        UnboundText unbound;
+        const Strings got = load(bound, switching);
+        const Strings want = load(unbound, switching);
+        ASSERT_EQ(got.size(), 5u);
+        EXPECT_EQ(got, want);
+        if (!switching) {
+            EXPECT_EQ(got[0], "a1|b2|e;5|~|~|a1;  b2 ;c3;;\"e;5\";|Text2-4|~|Host|c3");
+        }
+    }
+}
+
 TEST_F(FromText, RowOperationsSeeTheCurrentRecord) {
     Fields({{"A", 10}});
     qel_.SetSourceFileName(Write("x;1;\"q;r\"\r\n\r\ny;2;\r\n"));
