@@ -301,7 +301,9 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         throw EDatabaseError(Format("Cannot open table file '%s': it is a folder", file));
     }
     // Never SQLITE_OPEN_CREATE: opening must not make or change a file.
-    int flags = (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    // A table, like every dataset, is used by one thread at a time, so its connection goes
+    // without a mutex of its own (SQLite would otherwise take one on every call).
+    int flags = (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
     auto fail = [&](const std::string& why) {
         ReleaseConnection();
@@ -569,6 +571,15 @@ namespace {
 
 constexpr char kNotAssigned = '\xFF';
 
+// Element by element: the library's comparison of bit vectors goes bit iterator by bit iterator.
+bool SamePattern(const std::vector<bool>& a, const std::vector<bool>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 template <typename T>
 void Pack(std::string& out, const T& v) {
     out.append(reinterpret_cast<const char*>(&v), sizeof v);
@@ -745,7 +756,7 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const
     BeginWrite();
     // One prepared statement per pattern of assigned fields (an import assigns the same fields
     // on every row); the fields left out take the table's defaults.
-    if (assigned != lastInsertPattern_ || lastInsert_ == nullptr) {
+    if (lastInsert_ == nullptr || !SamePattern(assigned, lastInsertPattern_)) {
         key_.assign(assigned.size(), '0');
         for (std::size_t i = 0; i < assigned.size(); ++i) key_[i] = assigned[i] ? '1' : '0';
         lastInsert_ = &inserts_[key_];

@@ -282,12 +282,15 @@ bool TQelBaseComponent::ImportRow() {
             if (!entry.IsArray()) continue;
             const std::int32_t index = EntryIndex(entry[3]);
             TField* field = index >= 0 ? ds.Fields(index) : nullptr;
-            Variant value = entry[2];
+            // The handler works on a copy (the entry keeps its value if it raises), made in
+            // the kept buffer so that it does not allocate for every value of every row.
+            Variant& value = rowValue_;
+            value = entry[2];
             if (oem && !value.IsNullOrEmpty() && (field == nullptr || (!field->IsNumeric() && !field->IsDateTime()))) {
                 value = Variant(OemToAnsi(VarToStr(value)));
             }
             if (OnGetCellParams) OnGetCellParams(*this, field, value);
-            rowValues_[i][2] = std::move(value);
+            rowValues_[i][2] = value;
         }
     }
     currentFieldIndex_ = -1;

@@ -1,4 +1,6 @@
 // Locating the fields of one line and answering source references.
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "core/TextUtil.h"
@@ -27,6 +29,37 @@ inline std::size_t EndField(std::string_view line, std::size_t s, std::size_t i,
     const std::size_t end = e - (hasQualifier && e >= 1 && line[e - 1] == qualifier ? 1 : 0);
     fields.push_back({start, end});
     return e + 1 + (hasDelimiter && e + 1 <= n && line[e] == delimiter ? 1 : 0);
+}
+
+// The first byte at or after j that is `a` or `b` (n when there is none), eight bytes at a
+// time: a byte equal to `a` is a zero byte of the word XOR `a` in every byte, and the lowest
+// flagged byte of the zero-byte test is always a real one.
+inline std::size_t FindEither(const char* text, std::size_t j, std::size_t n, char a, char b) {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+        const std::uint64_t ma = kOnes * static_cast<unsigned char>(a);
+        const std::uint64_t mb = kOnes * static_cast<unsigned char>(b);
+        for (; j + 8 <= n; j += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, text + j, 8);
+            const std::uint64_t xa = w ^ ma;
+            const std::uint64_t xb = w ^ mb;
+            const std::uint64_t hit = ((xa - kOnes) & ~xa & kHighs) | ((xb - kOnes) & ~xb & kHighs);
+            if (hit != 0) return j + static_cast<std::size_t>(std::countr_zero(hit) / 8);
+        }
+    }
+    while (j < n && text[j] != a && text[j] != b) ++j;
+    return j;
+}
+
+// The next delimiter or qualifier (whichever the line has) at or after j, or n.
+inline std::size_t FindStop(const char* text, std::size_t j, std::size_t n, bool hasDelimiter,
+                            char delimiter, bool hasQualifier, char qualifier) {
+    if (hasDelimiter && hasQualifier) return FindEither(text, j, n, delimiter, qualifier);
+    if (!hasDelimiter && !hasQualifier) return n;
+    const void* hit = std::memchr(text + j, hasDelimiter ? delimiter : qualifier, n - j);
+    return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text) : n;
 }
 
 // Character by character, for a qualifier that is also the delimiter.
@@ -81,10 +114,7 @@ void SplitDelimited(std::string_view line, char delimiter, char qualifier,
                     break;
                 }
             } else {
-                while (j < n && !(hasDelimiter && text[j] == delimiter) &&
-                       !(hasQualifier && text[j] == qualifier)) {
-                    ++j;
-                }
+                j = FindStop(text, j, n, hasDelimiter, delimiter, hasQualifier, qualifier);
                 if (j == n) {
                     EndField(line, s, n, delimiter, qualifier, fields);
                     break;
