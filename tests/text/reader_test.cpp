@@ -235,13 +235,14 @@ std::vector<TFieldPosition> SplitOneByOne(std::string_view line, char d, char q)
 
 TEST(SplitDelimited, AgreesWithStepwiseSplittingOnRandomLines) {
     std::mt19937 rng(777);
-    const std::string alphabet = "ab ,\"'\0"s;
+    // Bytes above 0x7F too, and lines long enough to be scanned several bytes at a time.
+    const std::string alphabet = "ab ,\"'\0\x80\xE9"s;
     const std::pair<char, char> layouts[] = {{',', '"'}, {' ', '"'}, {',', '\0'}, {'\0', '"'},
                                              {'\'', '"'}, {',', ','}};
     std::vector<TFieldPosition> got;
     for (auto [d, q] : layouts) {
         for (int round = 0; round < 500; ++round) {
-            std::string line(rng() % 24, ' ');
+            std::string line(rng() % 70, ' ');
             for (char& ch : line) ch = alphabet[rng() % alphabet.size()];
             SplitDelimited(line, d, q, got);
             ASSERT_EQ(got, SplitOneByOne(line, d, q)) << testing::PrintToString(line);
