@@ -25,51 +25,56 @@ qel_args=(--quiet --map Host=Field1 --map DateTime=Field4 --map URL=Field6 --map
           --map Size=Field8 --map Ref=Field9 --delimiter space --qualifier quot
           --record-separator lf --update-step 200 --dash-null)
 
-# Each figure is the median of this many runs (the machine's other work moves single runs).
+# Each figure is the median of this many rounds; a round runs the four loads one after another,
+# so that a slower stretch of the machine (it is shared) weighs on all four alike.
 repeat=${QEL_BENCH_REPEAT:-3}
 
 # run NAME PREPARE COMMAND...: runs PREPARE (a fresh destination), then COMMAND under
-# /usr/bin/time -v, `repeat` times; records the median seconds and the largest peak RSS (kB).
-declare -A secs rss
+# /usr/bin/time -v; adds the wall seconds to the run's list and keeps its largest peak RSS (kB).
+declare -A walls rss
 run() {
   local name=$1 prepare=$2; shift 2
-  local t="$work/time-$name.txt" walls=() peak=0
-  for ((k = 0; k < repeat; k++)); do
-    eval "$prepare"
-    sync  # the previous run's pages are on disk before this one is timed
-    /usr/bin/time -v "$@" > "$work/out-$name.txt" 2> "$t" || { cat "$t"; exit 1; }
-    local wall kb
-    wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$t")
-    walls+=("$(awk -v w="$wall" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }')")
-    kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$t")
-    ((kb > peak)) && peak=$kb
-  done
-  secs[$name]=$(printf '%s\n' "${walls[@]}" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
-  rss[$name]=$peak
+  local t="$work/time-$name.txt"
+  eval "$prepare"
+  sync  # the previous run's pages are on disk before this one is timed
+  /usr/bin/time -v "$@" > "$work/out-$name.txt" 2> "$t" || { cat "$t"; exit 1; }
+  local wall kb
+  wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$t")
+  walls[$name]+="$(awk -v w="$wall" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }') "
+  kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$t")
+  ((kb > ${rss[$name]:-0})) && rss[$name]=$kb
+  return 0
 }
 
 fresh() { rm -f "$1" "$1-wal" "$1-shm"; sqlite3 "$1" "$2" > /dev/null; }
 
-# A fresh file with the log table, in SQLite's default journal mode, as the bare loop's.
-run qel 'fresh "$work/qel.db" "$schema"' \
-  "$build/src/cli/qel" import "${qel_args[@]}" --mode append "$log" "$work/qel.db"
+for ((round = 0; round < repeat; round++)); do
+  # A fresh file with the log table, in SQLite's default journal mode, as the bare loop's.
+  run qel 'fresh "$work/qel.db" "$schema"' \
+    "$build/src/cli/qel" import "${qel_args[@]}" --mode append "$log" "$work/qel.db"
 
-run sqlite3 'fresh "$work/shell.db" "CREATE TABLE t (c1, c2, c3, c4, c5, c6, c7, c8, c9, c10);"' \
-  sqlite3 "$work/shell.db" -cmd ".mode csv" -cmd ".separator \" \"" ".import $log t"
+  run sqlite3 'fresh "$work/shell.db" "CREATE TABLE t (c1, c2, c3, c4, c5, c6, c7, c8, c9, c10);"' \
+    sqlite3 "$work/shell.db" -cmd ".mode csv" -cmd ".separator \" \"" ".import $log t"
 
-run bare 'fresh "$work/bare.db" "$schema"' \
-  "$build/bench/import/qel_bare_loop" "$log" "$work/bare.db"
+  run bare 'fresh "$work/bare.db" "$schema"' \
+    "$build/bench/import/qel_bare_loop" "$log" "$work/bare.db"
 
-# The table of (1), which holds the rows, with an index on the key column.
-run update 'cp "$work/qel.db" "$work/update.db"; sqlite3 "$work/update.db" "CREATE INDEX log_datetime ON log (DateTime);"' \
-  "$build/src/cli/qel" import "${qel_args[@]}" --mode append-update --keys DateTime "$log" "$work/update.db"
+  # The table of (1), which holds the rows, with an index on the key column.
+  run update 'cp "$work/qel.db" "$work/update.db"; sqlite3 "$work/update.db" "CREATE INDEX log_datetime ON log (DateTime);"' \
+    "$build/src/cli/qel" import "${qel_args[@]}" --mode append-update --keys DateTime "$log" "$work/update.db"
+done
+
+declare -A secs
+for name in qel sqlite3 bare update; do
+  secs[$name]=$(printf '%s\n' ${walls[$name]} | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+done
 
 rows_qel=$(sqlite3 "$work/qel.db" "SELECT count(*) FROM log")
 rows_shell=$(sqlite3 "$work/shell.db" "SELECT count(*) FROM t")
 rows_bare=$(sqlite3 "$work/bare.db" "SELECT count(*) FROM log")
 rows_update=$(sqlite3 "$work/update.db" "SELECT count(*) FROM log")
 
-printf '\nAccess log: %s lines, %.1f MB (%s); median of %s runs\n\n' "$lines" "$(echo "$bytes / 1000000" | bc -l)" "$log" "$repeat"
+printf '\nAccess log: %s lines, %.1f MB (%s); median of %s rounds\n\n' "$lines" "$(echo "$bytes / 1000000" | bc -l)" "$log" "$repeat"
 printf '%-28s %10s %8s %12s %8s %10s %8s %8s\n' run rows seconds rows/s MB/s "peak MB" "vs (2)" "vs (3)"
 for name in qel sqlite3 bare update; do
   case $name in
@@ -83,4 +88,4 @@ for name in qel sqlite3 bare update; do
         if (s <= 0) s = 0.001;
         printf "%-28s %10d %8.2f %12.0f %8.1f %10.1f %8.2f %8.2f\n", l, r, s, r / s, b / 1e6 / s, m / 1024, s / s2, s / s3 }'
 done
-echo
+printf '\nSeconds of every round: (1) %s (2) %s (3) %s (4) %s\n\n' "${walls[qel]}" "${walls[sqlite3]}" "${walls[bare]}" "${walls[update]}"
