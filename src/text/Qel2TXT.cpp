@@ -97,13 +97,12 @@ int TQelFromText::BindSourceName(const std::string& name) {
 
 void TQelFromText::GetBoundSourceValue(int handle, Variant& value) {
     const Binding& b = bindings_.at(static_cast<std::size_t>(handle));
-    value.AssignText({});
     if (b.Fixed != Fixed()) {
         // The setting changed since the name was bound: read the name afresh.
-        ResolveSourceReference(b.Name, currentLine_, Fixed(), fieldPositions_,
-                               FieldDelimiterCustom(), value.MutableText());
+        TQelFromText::GetSourceValue(Variant(b.Name), value);
         return;
     }
+    value.AssignText({});
     ReadSourceReference(b.Reference, currentLine_, fieldPositions_, FieldDelimiterCustom(), value.MutableText());
 }
 
