@@ -49,6 +49,9 @@ struct TFieldDef {
 };
 bool operator==(const TFieldDef& a, const TFieldDef& b);
 
+// One flag per field of a record (a byte each, so that patterns compare and index cheaply).
+using TFieldFlags = std::vector<char>;
+
 class TField {
 public:
     TField(TDataSet* dataSet, TFieldDef def, int index);
@@ -202,10 +205,10 @@ protected:
     // (or cleared) since Append; the others take the store's defaults. Values are already
     // converted to their fields' types.
     virtual TRecordId InternalInsert(const std::vector<Variant>& values,
-                                     const std::vector<bool>& assigned) = 0;
+                                     const TFieldFlags& assigned) = 0;
     // Writes the assigned fields of an existing record.
     virtual void InternalUpdate(TRecordId id, const std::vector<Variant>& values,
-                                const std::vector<bool>& assigned) = 0;
+                                const TFieldFlags& assigned) = 0;
     virtual void InternalDelete(TRecordId id) = 0;
     // The first record in stored order whose fields equal the (converted) values; Null matches
     // Null. The default reads record by record; an engine with indexes overrides it.
@@ -241,7 +244,7 @@ private:
 
     std::vector<std::unique_ptr<TField>> fields_;
     mutable std::vector<Variant> buffer_;  // the current record (or the one being edited)
-    std::vector<bool> assigned_;           // fields written since Append / Edit
+    TFieldFlags assigned_;           // fields written since Append / Edit
     mutable bool loaded_ = false;          // buffer_ holds the current record's stored values
     std::vector<TDataLink*> links_;
     TDataSetState state_ = dsInactive;

@@ -61,7 +61,7 @@ bool TMemTable::InternalRead(TRecordId id, std::vector<Variant>& values) {
     return true;
 }
 
-TRecordId TMemTable::InternalInsert(const std::vector<Variant>& values, const std::vector<bool>&) {
+TRecordId TMemTable::InternalInsert(const std::vector<Variant>& values, const TFieldFlags&) {
     std::vector<Variant> record = values;
     for (std::size_t i = 0; i < defs_.size() && i < record.size(); ++i) {
         if (defs_[i].DataType != ftAutoInc) continue;
@@ -77,7 +77,7 @@ TRecordId TMemTable::InternalInsert(const std::vector<Variant>& values, const st
 }
 
 void TMemTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values,
-                               const std::vector<bool>& assigned) {
+                               const TFieldFlags& assigned) {
     auto it = records_.find(id);
     if (it == records_.end()) return;
     for (std::size_t i = 0; i < values.size() && i < it->second.size(); ++i) {

@@ -35,9 +35,9 @@ protected:
     std::int64_t InternalRecordCount() override { return static_cast<std::int64_t>(records_.size()); }
     bool InternalSeek(TSeek how, TRecordId& id) override;
     bool InternalRead(TRecordId id, std::vector<Variant>& values) override;
-    TRecordId InternalInsert(const std::vector<Variant>& values, const std::vector<bool>& assigned) override;
+    TRecordId InternalInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) override;
     void InternalUpdate(TRecordId id, const std::vector<Variant>& values,
-                        const std::vector<bool>& assigned) override;
+                        const TFieldFlags& assigned) override;
     void InternalDelete(TRecordId id) override;
     std::int64_t InternalRecNo(TRecordId id) override;
 

@@ -304,6 +304,11 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
     // A table, like every dataset, is used by one thread at a time, so its connection goes
     // without a mutex of its own (SQLite would otherwise take one on every call).
     int flags = (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+    // SQLite's memory statistics take a process-wide mutex on every allocation, and nothing
+    // here reads them. They can be switched off only before SQLite's first use (later calls
+    // are refused, which leaves them on and is harmless).
+    static const bool statisticsOff = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    (void)statisticsOff;
     int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
     auto fail = [&](const std::string& why) {
         ReleaseConnection();
@@ -571,20 +576,6 @@ namespace {
 
 constexpr char kNotAssigned = '\xFF';
 
-// Element by element: the library's comparison of bit vectors goes bit iterator by bit iterator.
-bool SamePattern(const std::vector<bool>& a, const std::vector<bool>& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
-
-template <typename T>
-void Pack(std::string& out, const T& v) {
-    out.append(reinterpret_cast<const char*>(&v), sizeof v);
-}
-
 template <typename T>
 T Unpack(const std::string& in, std::size_t& pos) {
     T v;
@@ -596,26 +587,57 @@ T Unpack(const std::string& in, std::size_t& pos) {
 }  // namespace
 
 void TSqliteTable::RememberWrite(char kind, TRecordId id, const std::vector<Variant>* values,
-                                 const std::vector<bool>* assigned) {
+                                 const TFieldFlags* assigned) {
     if (!ControlsDisabled()) return;  // committed at once; nothing to write again
     pendingWrites_.push_back({kind, id, pendingValues_.size()});
     if (values == nullptr) return;
-    for (std::size_t i = 0; i < values->size(); ++i) {
+    // The record's bytes are counted first and written into the buffer grown once.
+    const std::size_t n = values->size();
+    std::size_t bytes = n;  // a kind byte per field
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!(*assigned)[i]) continue;
         const Variant& v = (*values)[i];
+        switch (v.kind()) {
+            case Variant::vkInteger: bytes += sizeof(std::int32_t); break;
+            case Variant::vkReal: case Variant::vkDateTime: bytes += sizeof(double); break;
+            case Variant::vkBoolean: bytes += 1; break;
+            case Variant::vkText: bytes += sizeof(std::size_t) + v.TextValue().size(); break;
+            case Variant::vkArray: pendingReplayable_ = false; break;
+            default: break;
+        }
+    }
+    const std::size_t first = pendingValues_.size();
+    pendingValues_.resize(first + bytes);
+    char* out = pendingValues_.data() + first;
+    auto put = [&out](const void* p, std::size_t size) {
+        std::memcpy(out, p, size);
+        out += size;
+    };
+    for (std::size_t i = 0; i < n; ++i) {
         if (!(*assigned)[i]) {
-            pendingValues_ += kNotAssigned;
+            *out++ = kNotAssigned;
             continue;
         }
-        pendingValues_ += static_cast<char>(v.kind());
+        const Variant& v = (*values)[i];
+        *out++ = static_cast<char>(v.kind());
         switch (v.kind()) {
-            case Variant::vkInteger: Pack(pendingValues_, v.IntegerValue()); break;
-            case Variant::vkReal: case Variant::vkDateTime: Pack(pendingValues_, v.RealValue()); break;
-            case Variant::vkBoolean: pendingValues_ += static_cast<char>(v.BooleanValue()); break;
-            case Variant::vkText:
-                Pack(pendingValues_, v.TextValue().size());
-                pendingValues_ += v.TextValue();
+            case Variant::vkInteger: {
+                const std::int32_t x = v.IntegerValue();
+                put(&x, sizeof x);
                 break;
-            case Variant::vkArray: pendingReplayable_ = false; break;
+            }
+            case Variant::vkReal: case Variant::vkDateTime: {
+                const double x = v.RealValue();
+                put(&x, sizeof x);
+                break;
+            }
+            case Variant::vkBoolean: *out++ = static_cast<char>(v.BooleanValue()); break;
+            case Variant::vkText: {
+                const std::size_t size = v.TextValue().size();
+                put(&size, sizeof size);
+                put(v.TextValue().data(), size);
+                break;
+            }
             default: break;
         }
     }
@@ -752,11 +774,11 @@ bool TSqliteTable::InternalRead(TRecordId id, std::vector<Variant>& values) {
     return true;
 }
 
-TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const std::vector<bool>& assigned) {
+TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) {
     BeginWrite();
     // One prepared statement per pattern of assigned fields (an import assigns the same fields
     // on every row); the fields left out take the table's defaults.
-    if (lastInsert_ == nullptr || !SamePattern(assigned, lastInsertPattern_)) {
+    if (lastInsert_ == nullptr || assigned != lastInsertPattern_) {
         key_.assign(assigned.size(), '0');
         for (std::size_t i = 0; i < assigned.size(); ++i) key_[i] = assigned[i] ? '1' : '0';
         lastInsert_ = &inserts_[key_];
@@ -792,7 +814,7 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const
     return id;
 }
 
-void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values, const std::vector<bool>& assigned) {
+void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values, const TFieldFlags& assigned) {
     int n = 0;
     key_.assign(assigned.size(), '0');
     for (std::size_t i = 0; i < assigned.size(); ++i) {

@@ -83,9 +83,9 @@ protected:
     std::int64_t InternalRecordCount() override { return count_; }
     bool InternalSeek(TSeek how, TRecordId& id) override;
     bool InternalRead(TRecordId id, std::vector<Variant>& values) override;
-    TRecordId InternalInsert(const std::vector<Variant>& values, const std::vector<bool>& assigned) override;
+    TRecordId InternalInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) override;
     void InternalUpdate(TRecordId id, const std::vector<Variant>& values,
-                        const std::vector<bool>& assigned) override;
+                        const TFieldFlags& assigned) override;
     void InternalDelete(TRecordId id) override;
     bool InternalLocate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values,
                         TLocateOptions options, TRecordId& found) override;
@@ -117,7 +117,7 @@ private:
     void ReleaseConnection() noexcept;
     // Keeps a write of the open transaction for ReplayPending (in a bulk stretch only).
     void RememberWrite(char kind, TRecordId id, const std::vector<Variant>* values,
-                       const std::vector<bool>* assigned);
+                       const TFieldFlags* assigned);
     void ForgetWrites();
     // Writes the kept writes again in a new transaction and commits it; false (and nothing
     // written) when that fails too.
@@ -162,7 +162,7 @@ private:
     // The statement of the last insert and its pattern: an import assigns the same fields on
     // every row. (Elements of an unordered_map keep their address.)
     Stmt* lastInsert_ = nullptr;
-    std::vector<bool> lastInsertPattern_;
+    TFieldFlags lastInsertPattern_;
     std::unordered_map<std::string, Stmt> updates_;
     std::unordered_map<std::string, Stmt> locates_;  // by key fields and which keys are null
     std::string key_;  // reused key buffer for the maps above

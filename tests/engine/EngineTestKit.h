@@ -122,13 +122,13 @@ protected:
         Log("Locate");
         return TMemTable::InternalLocate(fieldIndexes, values, options, found);
     }
-    TRecordId InternalInsert(const std::vector<Variant>& values, const std::vector<bool>& assigned) override {
+    TRecordId InternalInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) override {
         Check(values);
         Log("Store insert");
         return TMemTable::InternalInsert(values, assigned);
     }
     void InternalUpdate(TRecordId id, const std::vector<Variant>& values,
-                        const std::vector<bool>& assigned) override {
+                        const TFieldFlags& assigned) override {
         Check(values);
         Log("Store update");
         TMemTable::InternalUpdate(id, values, assigned);

@@ -47,10 +47,10 @@ protected:
         values = {Variant("host" + std::to_string(id)), Variant(static_cast<std::int32_t>(id % 600))};
         return true;
     }
-    TRecordId InternalInsert(const std::vector<Variant>&, const std::vector<bool>&) override {
+    TRecordId InternalInsert(const std::vector<Variant>&, const TFieldFlags&) override {
         return ++rows_;
     }
-    void InternalUpdate(TRecordId, const std::vector<Variant>&, const std::vector<bool>&) override {}
+    void InternalUpdate(TRecordId, const std::vector<Variant>&, const TFieldFlags&) override {}
     void InternalDelete(TRecordId) override { --rows_; }
     std::int64_t InternalRecNo(TRecordId id) override { return id; }
 
