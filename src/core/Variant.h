@@ -73,6 +73,11 @@ public:
         text_.clear();
         array_.reset();
     }
+    // Makes this Null, keeping the text buffer as Clear does.
+    void ClearToNull() noexcept {
+        Clear();
+        kind_ = vkNull;
+    }
 
     // Conversions by the variant rules. They raise EVariantError
     // "Invalid variant type conversion" when the value cannot be converted (Null, Arrays,

@@ -474,7 +474,10 @@ void TDataSet::Append() {
     savedRecNo_ = recNo_;
     savedEof_ = eof_;
     savedBof_ = bof_;
-    buffer_.assign(fields_.size(), Variant::Null());
+    // The record buffer is emptied in place: its values keep their text buffers for the next
+    // record's values.
+    buffer_.resize(fields_.size());
+    for (Variant& v : buffer_) v.ClearToNull();
     assigned_.assign(fields_.size(), false);
     loaded_ = true;
     state_ = dsInsert;
