@@ -1,6 +1,7 @@
 #include "dataset/DataSet.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -69,7 +70,10 @@ bool operator==(const TFieldDef& a, const TFieldDef& b) {
 // TField
 
 TField::TField(TDataSet* dataSet, TFieldDef def, int index)
-    : dataSet_(dataSet), def_(std::move(def)), index_(index) {}
+    : dataSet_(dataSet), def_(std::move(def)), index_(index) {
+    static std::atomic<std::uint64_t> made{0};
+    serial_ = ++made;
+}
 
 TAlignment TField::Alignment() const { return IsNumeric() ? taRightJustify : taLeftJustify; }
 
@@ -563,10 +567,7 @@ void TDataSet::Delete() {
     NotifyDataLinks();
 }
 
-TField* TDataSet::Fields(int index) const {
-    if (index < 0 || index >= FieldCount()) throw EListError(Format(msg::kListIndexError, index));
-    return fields_[static_cast<std::size_t>(index)].get();
-}
+void TDataSet::FieldIndexError(int index) { throw EListError(Format(msg::kListIndexError, index)); }
 
 TField* TDataSet::FindField(const std::string& name) const {
     for (const auto& f : fields_) {

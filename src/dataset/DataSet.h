@@ -73,6 +73,9 @@ public:
     bool IsString() const;    // string, fixed char, wide string, memo
     TDataSet* DataSet() const { return dataSet_; }
     const TFieldDef& Def() const { return def_; }
+    // A number no other field object of the process has had: what was worked out for a field
+    // can be kept by it, even where a later field object takes the same address.
+    std::uint64_t Serial() const { return serial_; }
 
     // The current record's value (Null when the field is empty).
     Variant Value() const;
@@ -106,6 +109,7 @@ private:
     std::string displayLabel_;
     int index_;
     int precision_ = 15;
+    std::uint64_t serial_;
 };
 
 // A view bound to a dataset (a grid). It is told when the data changed, except while the
@@ -157,7 +161,11 @@ public:
 
     // Fields.
     int FieldCount() const { return static_cast<int>(fields_.size()); }
-    TField* Fields(int index) const;             // "List index out of bounds (%d)"
+    // "List index out of bounds (%d)" for an index outside the fields.
+    TField* Fields(int index) const {
+        if (index < 0 || index >= FieldCount()) FieldIndexError(index);
+        return fields_[static_cast<std::size_t>(index)].get();
+    }
     TField* FindField(const std::string& name) const;  // letter case ignored; nullptr when none
     TField* FieldByName(const std::string& name) const;  // "Field '%s' not found"
     // Values of the current record: one name gives the value, "A;B" gives an array.
@@ -231,6 +239,7 @@ protected:
 
 private:
     friend class TField;
+    [[noreturn]] static void FieldIndexError(int index);
     void CheckActive() const;
     void CheckBrowseMode();  // posts a record being edited
     void CheckEditing() const;

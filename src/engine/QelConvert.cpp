@@ -150,12 +150,11 @@ const TQelFieldConversion& TQelConversionCache::For(int position, const TField& 
     const auto index = static_cast<std::size_t>(position < 0 ? 0 : position);
     if (index >= entries_.size()) entries_.resize(index + 1);
     Entry& e = entries_[index];
-    // A field object may be destroyed and another made at the same address, so the type and
-    // name are compared as well.
-    if (e.field != &field || e.formats != &formats || e.version != formats.Version() ||
-        e.plan.Kind != ConversionKindOf(field.DataType()) || e.plan.FieldName != field.FieldName()) {
+    // A field's name and type never change; a field object made in place of another has a
+    // serial of its own.
+    if (e.field != field.Serial() || e.formats != &formats || e.version != formats.Version()) {
         e.plan = TQelFieldConversion::Make(field.DataType(), field.FieldName(), formats);
-        e.field = &field;
+        e.field = field.Serial();
         e.formats = &formats;
         e.version = formats.Version();
     }

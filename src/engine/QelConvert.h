@@ -68,7 +68,7 @@ public:
 
 private:
     struct Entry {
-        const TField* field = nullptr;
+        std::uint64_t field = 0;  // the field's serial
         const TQelDataFormats* formats = nullptr;
         std::uint64_t version = 0;
         TQelFieldConversion plan;

@@ -27,8 +27,8 @@ TRecordCutter::TRecordCutter(std::string_view text, std::string_view separator, 
 
 bool TRecordCutter::SeparatorAt(std::size_t p) const {
     const std::size_t k = separator_.size();
-    return separatorUsable_ && p < size_ && size_ - p >= k &&
-           std::memcmp(text_ + p, separator_.data(), k) == 0;
+    if (!separatorUsable_ || p >= size_ || size_ - p < k) return false;
+    return k == 1 ? text_[p] == separator_[0] : std::memcmp(text_ + p, separator_.data(), k) == 0;
 }
 
 bool TRecordCutter::Next(TRecordRange& record) {

@@ -1,6 +1,7 @@
 // Conversion of source text to the type of its destination field.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -256,6 +257,16 @@ TEST_F(ConvertValue, CachedPlansFollowTheFormatsAndTheField) {
     TField code(nullptr, TFieldDef{"Code", ftInteger, 0, false}, 0);
     EXPECT_EQ(convert(0, code, "code"), Int(0));
     EXPECT_EQ(convert(0, code, "Flag"), Text("Flag"));
+
+    // A field object made where an earlier one was, with another name and type.
+    std::optional<TField> slot;
+    slot.emplace(nullptr, TFieldDef{"Count", ftInteger, 0, false}, 2);
+    const TField* first = &*slot;
+    EXPECT_EQ(convert(2, *slot, "Count"), Int(0));
+    slot.emplace(nullptr, TFieldDef{"Ratio", ftFloat, 0, false}, 2);
+    ASSERT_EQ(&*slot, first);
+    EXPECT_EQ(convert(2, *slot, "2,5"), Real(2.5));
+    EXPECT_EQ(convert(2, *slot, "Ratio"), Int(0));
 }
 
 }  // namespace
