@@ -28,6 +28,19 @@ bool IsZeroText(const std::string& text, const std::string& fieldName) {
     return IsBlank(text) || SameText(text, fieldName);
 }
 
+// One to nine decimal digits and nothing else: the common integer text, which the general
+// number test and parse would accept with this same value.
+bool ShortDigits(const std::string& text, std::int32_t& out) {
+    if (text.empty() || text.size() > 9) return false;
+    std::int32_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + (c - '0');
+    }
+    out = v;
+    return true;
+}
+
 }  // namespace
 
 TQelConversionKind ConversionKindOf(TFieldType type) {
@@ -94,10 +107,12 @@ void TQelFieldConversion::Apply(Variant& value) const {
             case ckInteger: {
                 if (!value.IsText()) return;
                 const std::string& text = value.TextValue();
+                std::int32_t i;
                 if (IsZeroText(text, FieldName)) {
                     value = Variant(std::int32_t{0});
+                } else if (ShortDigits(text, i)) {
+                    value = Variant(i);
                 } else if (IsNumberText(text)) {
-                    std::int32_t i;
                     if (TryStrToInt(text, i)) value = Variant(i);
                 }
                 return;

@@ -56,6 +56,10 @@ protected:
 TEST_F(ConvertValue, IntegerFamily) {
     const std::vector<Case> cases = {
         {Text("42"), Int(42)},
+        {Text("0"), Int(0)},
+        {Text("000000042"), Int(42)},
+        {Text("999999999"), Int(999999999)},
+        {Text("1234567890"), Int(1234567890)},
         {Text("  -7"), Int(-7)},
         {Text("+2147483647"), Int(2147483647)},
         {Text("-2147483648"), Int(-2147483647 - 1)},
