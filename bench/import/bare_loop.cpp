@@ -68,8 +68,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot open %s\n", argv[1]);
         return 1;
     }
+    // The connection settings qel's table uses: no memory statistics, no connection mutex.
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     sqlite3* db = nullptr;
-    Check(sqlite3_open_v2(argv[2], &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
+    Check(sqlite3_open_v2(argv[2], &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr), db, "open");
     sqlite3_stmt* ins = nullptr;
     Check(sqlite3_prepare_v2(db,
                              "INSERT INTO log (Host, DateTime, URL, Code, Size, Ref) "
