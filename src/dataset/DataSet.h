@@ -253,7 +253,7 @@ private:
 
     std::vector<std::unique_ptr<TField>> fields_;
     mutable std::vector<Variant> buffer_;  // the current record (or the one being edited)
-    TFieldFlags assigned_;           // fields written since Append / Edit
+    TFieldFlags assigned_;                 // fields written since Append / Edit
     mutable bool loaded_ = false;          // buffer_ holds the current record's stored values
     std::vector<TDataLink*> links_;
     TDataSetState state_ = dsInactive;
