@@ -12,7 +12,7 @@ namespace qel::fuzz {
 
 // Consumes the input from the front: single option bytes, then the rest as text.
 class Input {
-public:
+  public:
     Input(const std::uint8_t* data, std::size_t size)
         : rest_(reinterpret_cast<const char*>(data), size) {}
 
@@ -32,7 +32,7 @@ public:
     }
     std::string_view Rest() const { return rest_; }
 
-private:
+  private:
     std::string_view rest_;
 };
 
@@ -41,9 +41,9 @@ private:
     std::abort();
 }
 
-#define QEL_FUZZ_CHECK(cond)                         \
-    do {                                             \
-        if (!(cond)) ::qel::fuzz::Broken(#cond);     \
+#define QEL_FUZZ_CHECK(cond)                     \
+    do {                                         \
+        if (!(cond)) ::qel::fuzz::Broken(#cond); \
     } while (0)
 
 }  // namespace qel::fuzz

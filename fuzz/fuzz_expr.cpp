@@ -22,12 +22,23 @@ void Resolve(qel::TQelParser&, const std::string& name, const qel::Variant* args
         return;
     }
     switch (name.empty() ? 0 : name[0]) {
-        case 'I': value = qel::Variant(std::int32_t(static_cast<std::int32_t>(name.size()) - 3)); break;
-        case 'R': value = qel::Variant(static_cast<double>(name.size()) / 3.0); break;
-        case 'D': value = qel::Variant::FromDateTime(45000.25); break;
-        case 'N': value = qel::Variant::Null(); break;
-        case 'B': value = qel::Variant(name.size() % 2 == 0); break;
-        default: break;
+        case 'I':
+            value = qel::Variant(std::int32_t(static_cast<std::int32_t>(name.size()) - 3));
+            break;
+        case 'R':
+            value = qel::Variant(static_cast<double>(name.size()) / 3.0);
+            break;
+        case 'D':
+            value = qel::Variant::FromDateTime(45000.25);
+            break;
+        case 'N':
+            value = qel::Variant::Null();
+            break;
+        case 'B':
+            value = qel::Variant(name.size() % 2 == 0);
+            break;
+        default:
+            break;
     }
 }
 
@@ -81,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Names are matched without regard to case, and blanks inside a word are dropped.
     std::string t;
     for (char c : parser.Text()) {
-        if (static_cast<unsigned char>(c) > 32) t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (static_cast<unsigned char>(c) > 32)
+            t += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
     const bool volatileText =
         t.find("RANDOM") != std::string::npos || t.find("GETDATE") != std::string::npos;

@@ -43,11 +43,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run.SetFieldDelimiterCustom(delimiter);
     run.SetTextQualifierCustom(qualifier);
     switch (separator % 5) {
-        case 0: run.SetRecordSeparator(qel::rsLF); break;
-        case 1: run.SetRecordSeparator(qel::rsCRLF); break;
-        case 2: run.SetRecordSeparator(qel::rsCR); break;
-        case 3: run.SetRecordSeparatorCustom(std::string(1, static_cast<char>(separator))); break;
-        default: run.SetRecordSeparatorCustom(std::string(2, static_cast<char>(separator))); break;
+        case 0:
+            run.SetRecordSeparator(qel::rsLF);
+            break;
+        case 1:
+            run.SetRecordSeparator(qel::rsCRLF);
+            break;
+        case 2:
+            run.SetRecordSeparator(qel::rsCR);
+            break;
+        case 3:
+            run.SetRecordSeparatorCustom(std::string(1, static_cast<char>(separator)));
+            break;
+        default:
+            run.SetRecordSeparatorCustom(std::string(2, static_cast<char>(separator)));
+            break;
     }
     run.SetRowFieldNames(rows & 3);
     run.SetRowFirst((rows >> 2) & 3);
@@ -68,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         abort = false;
         failed.insert(s.Statistic().TotalImported());
     };
-    run.OnBeforeRecordEvent = [&](qel::TQelBaseComponent& s, const std::string&, qel::Variant&, bool& accept) {
+    run.OnBeforeRecordEvent = [&](qel::TQelBaseComponent& s, const std::string&, qel::Variant&,
+                                  bool& accept) {
         if (!accept) refused.insert(s.Statistic().TotalImported());
     };
 
@@ -88,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // after the condition accepted the row, never after it refused it.
     for (int r : failed) QEL_FUZZ_CHECK(refused.count(r) == 0);
     QEL_FUZZ_CHECK(st.TotalAdded() + st.TotalUpdated() + static_cast<int>(failed.size()) +
-                       static_cast<int>(refused.size()) == st.TotalImported());
+                       static_cast<int>(refused.size()) ==
+                   st.TotalImported());
     return 0;
 }

@@ -85,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const char* ref : {"Text", "Field1", "Field3", "Field0", "Field99999999999", "Text2-5",
                                 "Text5-2", "Text0-0", "Text-1", "Textx-y"}) {
             for (bool fixed : {false, true}) {
-                std::string value = qel::ResolveSourceReference(ref, line, fixed, fields, delimiter);
+                std::string value =
+                    qel::ResolveSourceReference(ref, line, fixed, fields, delimiter);
                 QEL_FUZZ_CHECK(value.size() <= std::max(line.size(), std::string_view(ref).size()));
             }
         }

@@ -32,15 +32,19 @@ long g_lines = 1'000'000;
 std::string g_dir;  // program directory with its trailing separator
 
 class TQuietWindowSystem : public TQtWindowSystem {
-protected:
+  protected:
     void ShowBox(TBoxKind, const std::string&, const std::string&) override {}
 };
 
 void FreshTable() {
     std::remove((g_dir + "log.db").c_str());
     TSqliteTable::CreateTable(g_dir + "log.db", "log",
-                              {{"Host", ftString}, {"DateTime", ftString}, {"URL", ftString},
-                               {"Code", ftInteger}, {"Size", ftInteger}, {"Ref", ftString}});
+                              {{"Host", ftString},
+                               {"DateTime", ftString},
+                               {"URL", ftString},
+                               {"Code", ftInteger},
+                               {"Size", ftInteger},
+                               {"Ref", ftString}});
 }
 
 double Seconds(std::chrono::steady_clock::time_point from) {
@@ -81,8 +85,10 @@ void Headless(benchmark::State& state) {
         f.SetUseRegionalSettings(false);
         q.OnGetCellParams = [](TQelBaseComponent&, TField* field, Variant& v) {
             if (!field || field->DataType() != ftInteger || !v.IsText()) return;
-            if (v.TextValue().empty()) v = Variant(std::int32_t{0});
-            else if (v.TextValue() == "-") v = Variant::Null();
+            if (v.TextValue().empty())
+                v = Variant(std::int32_t{0});
+            else if (v.TextValue() == "-")
+                v = Variant::Null();
         };
         q.OnAfterRecordEvent = [&table](TQelBaseComponent& s, bool&) {
             if (s.Statistic().TotalImported() / 200 == 1) table.FlushBuffers();
@@ -107,7 +113,7 @@ void Headless(benchmark::State& state) {
 
 // Collects the time of every repetition to print the means and their ratio at the end.
 class TRatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     struct Sums {
         double real = 0, cpu = 0;
         int count = 0;
@@ -154,9 +160,11 @@ int main(int argc, char** argv) {
         }
         out << chunk;
     }
-    std::printf("log.txt: %ld lines, platform %s\n", qel::g_lines, qPrintable(QApplication::platformName()));
+    std::printf("log.txt: %ld lines, platform %s\n", qel::g_lines,
+                qPrintable(QApplication::platformName()));
 
-    for (auto [name, fn] : {std::pair{"Headless", &qel::Headless}, std::pair{"Window", &qel::Window}}) {
+    for (auto [name, fn] :
+         {std::pair{"Headless", &qel::Headless}, std::pair{"Window", &qel::Window}}) {
         benchmark::RegisterBenchmark(name, fn)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
@@ -169,14 +177,16 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     const double headless = reporter.Mean("Headless"), window = reporter.Mean("Window");
-    const double headlessCpu = reporter.Mean("Headless", true), windowCpu = reporter.Mean("Window", true);
+    const double headlessCpu = reporter.Mean("Headless", true),
+                 windowCpu = reporter.Mean("Window", true);
     if (headless > 0 && window > 0) {
-        std::printf("\n                       elapsed      CPU (includes preparing the table)\n"
-                    "import without window: %7.0f ms %7.0f ms\n"
-                    "import with window:    %7.0f ms %7.0f ms\n"
-                    "ratio window/headless: %7.3f    %7.3f    (limit 1.15 on elapsed time)\n",
-                    headless * 1000, headlessCpu * 1000, window * 1000, windowCpu * 1000,
-                    window / headless, headlessCpu > 0 ? windowCpu / headlessCpu : 0.0);
+        std::printf(
+            "\n                       elapsed      CPU (includes preparing the table)\n"
+            "import without window: %7.0f ms %7.0f ms\n"
+            "import with window:    %7.0f ms %7.0f ms\n"
+            "ratio window/headless: %7.3f    %7.3f    (limit 1.15 on elapsed time)\n",
+            headless * 1000, headlessCpu * 1000, window * 1000, windowCpu * 1000, window / headless,
+            headlessCpu > 0 ? windowCpu / headlessCpu : 0.0);
     }
     return 0;
 }

@@ -1,7 +1,6 @@
 // Conversion of source text for typed destination fields, once per mapped value per row.
 // Compares the per-run conversion plans of a run with building the plan for every value.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -77,8 +76,8 @@ BENCHMARK(BM_ConvertBuildingPlanPerValue)->DenseRange(0, 4);
 void BM_RunTypedColumns(benchmark::State& state) {
     const bool typed = state.range(0) != 0;
     constexpr int kRows = 20000;
-    const std::filesystem::path file =
-        std::filesystem::temp_directory_path() / ("qel_bench_convert_" + std::to_string(::getpid()) + ".txt");
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("qel_bench_convert_" + std::to_string(::getpid()) + ".txt");
     {
         std::ofstream out(file, std::ios::binary);
         for (int i = 0; i < kRows; ++i) {

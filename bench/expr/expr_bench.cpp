@@ -22,7 +22,8 @@ void Resolve(TQelParser&, const std::string& name, const Variant*, int argCount,
     done = argCount == 0;
 }
 
-const char* const kTexts[] = {"Field1", "UPPER(SUBSTR(Field1, 1, 3))", "(Code = 200) AND (Size > 0)"};
+const char* const kTexts[] = {"Field1", "UPPER(SUBSTR(Field1, 1, 3))",
+                              "(Code = 200) AND (Size > 0)"};
 
 void BM_Kept(benchmark::State& state) {
     TQelParser parser;

@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
     // The connection settings qel's table uses: no memory statistics, no connection mutex.
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     sqlite3* db = nullptr;
-    Check(sqlite3_open_v2(argv[2], &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr), db, "open");
+    Check(sqlite3_open_v2(argv[2], &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr), db,
+          "open");
     sqlite3_stmt* ins = nullptr;
     Check(sqlite3_prepare_v2(db,
                              "INSERT INTO log (Host, DateTime, URL, Code, Size, Ref) "
@@ -91,13 +92,17 @@ int main(int argc, char** argv) {
         Split(line, f);
         auto field = [&](std::size_t k) { return k < f.size() ? f[k] : std::string_view(); };
         auto bindText = [&](int col, std::string_view s) {
-            if (s.empty()) sqlite3_bind_null(ins, col);
-            else sqlite3_bind_text(ins, col, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+            if (s.empty())
+                sqlite3_bind_null(ins, col);
+            else
+                sqlite3_bind_text(ins, col, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
         };
         auto bindInt = [&](int col, std::string_view s) {
             long long v;
-            if (ToInt(s, v)) sqlite3_bind_int64(ins, col, v);
-            else sqlite3_bind_null(ins, col);
+            if (ToInt(s, v))
+                sqlite3_bind_int64(ins, col, v);
+            else
+                sqlite3_bind_null(ins, col);
         };
         bindText(1, field(0));
         bindText(2, field(3));

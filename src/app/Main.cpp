@@ -54,8 +54,8 @@ TfrmMain::TfrmMain(std::string programDir, QWidget* parent)
 
     dSrcLog = new TDataSource(this);
     dSrcLog->setObjectName(QStringLiteral("dSrcLog"));
-    dSrcLog->SetColumns({{"Host", 149}, {"DateTime", 99}, {"Url", 161}, {"Code", -1}, {"Size", -1},
-                         {"Ref", 144}});
+    dSrcLog->SetColumns(
+        {{"Host", 149}, {"DateTime", 99}, {"Url", 161}, {"Code", -1}, {"Size", -1}, {"Ref", 144}});
 
     DBGrid1 = new QTableView(this);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
@@ -82,12 +82,14 @@ TfrmMain::TfrmMain(std::string programDir, QWidget* parent)
     btnImport = new QPushButton(QStringLiteral("Import Start"), this);
     btnImport->setObjectName(QStringLiteral("btnImport"));
     btnImport->setGeometry(192, 16, 100, 25);
-    QObject::connect(btnImport, &QPushButton::clicked, this, [this] { Guarded([this] { btnImportClick(); }); });
+    QObject::connect(btnImport, &QPushButton::clicked, this,
+                     [this] { Guarded([this] { btnImportClick(); }); });
 
     btnAbout = new QPushButton(QStringLiteral("About Qel"), this);
     btnAbout->setObjectName(QStringLiteral("btnAbout"));
     btnAbout->setGeometry(296, 16, 100, 25);
-    QObject::connect(btnAbout, &QPushButton::clicked, this, [this] { Guarded([this] { btnAboutClick(); }); });
+    QObject::connect(btnAbout, &QPushButton::clicked, this,
+                     [this] { Guarded([this] { btnAboutClick(); }); });
 
     // The stored settings of QelFromText1 (the others keep the component's defaults).
     TQelFromText& q = QelFromText1;
@@ -112,7 +114,9 @@ TfrmMain::TfrmMain(std::string programDir, QWidget* parent)
     q.OnGetCellParams = [this](TQelBaseComponent& s, TField* field, Variant& value) {
         QelFromText1GetCellParams(s, field, value);
     };
-    q.OnAfterRecordEvent = [this](TQelBaseComponent& s, bool& abort) { QelFromText1AfterRecordEvent(s, abort); };
+    q.OnAfterRecordEvent = [this](TQelBaseComponent& s, bool& abort) {
+        QelFromText1AfterRecordEvent(s, abort);
+    };
     q.SetSourceFileName("Qel.TXT");
     q.SetFixed(false);
     q.SetRecordSeparatorCustom("\r\n");
@@ -141,7 +145,9 @@ void TfrmMain::FormCreate() {
     tblLog.Open();
 }
 
-void TfrmMain::FormDestroy() { tblLog.Close(); }
+void TfrmMain::FormDestroy() {
+    tblLog.Close();
+}
 
 void TfrmMain::btnImportClick() {
     // The run pumps messages at every refresh of its dialog, so this button (or a click queued
@@ -158,19 +164,19 @@ void TfrmMain::btnImportClick() {
     } reset{*this};
 
     TQelFromText& q = QelFromText1;
-    q.SetOptions(q.Options().Exclude(soUseAnimatedControl));                          // 1
-    q.Statistic().SetUpdateStep(200);                                                 // 2
-    q.Mappings().Clear();                                                             // 3
-    for (const char* line : {"Host=Field1", "DateTime=Field4", "URL=Field6", "Code=Field7", "Size=Field8",
-                             "Ref=Field9"})
+    q.SetOptions(q.Options().Exclude(soUseAnimatedControl));  // 1
+    q.Statistic().SetUpdateStep(200);                         // 2
+    q.Mappings().Clear();                                     // 3
+    for (const char* line : {"Host=Field1", "DateTime=Field4", "URL=Field6", "Code=Field7",
+                             "Size=Field8", "Ref=Field9"})
         q.Mappings().Add(line);
-    q.SetSourceFileName(programDir_ + "log.txt");                                     // 4
-    q.SetFieldDelimiterCustom(' ');                                                   // 5
-    q.SetTextQualifier(tqQuot);                                                       // 6
-    q.SetRecordSeparator(rsLF);                                                       // 7
-    q.SetMode(imAppend);                                                              // 8
+    q.SetSourceFileName(programDir_ + "log.txt");  // 4
+    q.SetFieldDelimiterCustom(' ');                // 5
+    q.SetTextQualifier(tqQuot);                    // 6
+    q.SetRecordSeparator(rsLF);                    // 7
+    q.SetMode(imAppend);                           // 8
     q.SetRowFirst(1);
-    const std::int64_t started = Ticks();                                             // 9
+    const std::int64_t started = Ticks();  // 9
     q.Execute();
     const std::int64_t elapsed = Ticks() - started;
     if (closeRequested_) {
@@ -181,7 +187,7 @@ void TfrmMain::btnImportClick() {
         close();
         return;
     }
-    WindowSystem().ShowInformation("Data loaded in " + std::to_string(elapsed) +     // 10
+    WindowSystem().ShowInformation("Data loaded in " + std::to_string(elapsed) +  // 10
                                    " msec\r\n (1000 msec=1sec)");
 }
 
@@ -202,7 +208,9 @@ void TfrmMain::QelFromText1AfterRecordEvent(TQelBaseComponent&, bool& Abort) {
     if (closeRequested_) Abort = true;
 }
 
-void TfrmMain::btnAboutClick() { QelFromText1.ShowAbout(); }
+void TfrmMain::btnAboutClick() {
+    QelFromText1.ShowAbout();
+}
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
     if (importing_) {

@@ -28,7 +28,7 @@ class TfrmMain : public QWidget {
     Q_OBJECT
     TComponent components_;  // owns tblLog and QelFromText1 (declared first: built first)
 
-public:
+  public:
     // `programDir` is where "log.txt" and "log.db" are (with its trailing separator).
     explicit TfrmMain(std::string programDir = ProgramDir(), QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -59,11 +59,11 @@ public:
     static constexpr int kClientHeight = 446;
     static constexpr int kGridHeight = 390;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     // Runs a handler as the framework does: an error leaving it goes to the window system's
     // default error report instead of out of the event loop.
     void Guarded(const std::function<void()>& handler);

@@ -20,7 +20,7 @@ namespace qel {
 namespace {
 
 class TShotWindowSystem : public TQtWindowSystem {
-public:
+  public:
     TfrmMain* form = nullptr;
     QString dialogPicture;
     bool dialogSaved = false;
@@ -38,11 +38,12 @@ public:
         dialogSaved = view->Window().grab().save(dialogPicture);
     }
 
-protected:
+  protected:
     void ShowBox(TBoxKind kind, const std::string&, const std::string& text) override {
         messages.push_back(text);
         QString shown = DisplayText(text);
-        std::printf("%s box:\n%s\n", kind == bkError ? "error" : "message", shown.toUtf8().constData());
+        std::printf("%s box:\n%s\n", kind == bkError ? "error" : "message",
+                    shown.toUtf8().constData());
     }
 };
 
@@ -70,12 +71,13 @@ int main(int argc, char** argv) {
         const QString window = out + QStringLiteral("/main-window.png");
         frm.grab().save(window);
         const auto& s = frm.QelFromText1.Statistic();
-        std::printf("rows read %d, added %d, errors %d; table now holds %lld rows\n", s.TotalImported(),
-                    s.TotalAdded(), s.TotalErrors(),
+        std::printf("rows read %d, added %d, errors %d; table now holds %lld rows\n",
+                    s.TotalImported(), s.TotalAdded(), s.TotalErrors(),
                     frm.tblLog.Active() ? static_cast<long long>(frm.tblLog.RecordCount()) : 0LL);
         std::printf("saved %s%s\n", window.toUtf8().constData(),
                     ws.dialogSaved ? (" and " + ws.dialogPicture).toUtf8().constData() : "");
-        const bool timed = !ws.messages.empty() && ws.messages.back().rfind("Data loaded in ", 0) == 0;
+        const bool timed =
+            !ws.messages.empty() && ws.messages.back().rfind("Data loaded in ", 0) == 0;
         rc = timed && s.TotalAdded() > 0 ? 0 : 1;
         ws.form = nullptr;
     }

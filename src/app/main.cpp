@@ -1,7 +1,8 @@
 // qel-loader: the log loader window.
+#include "app/Main.h"
+
 #include <QApplication>
 
-#include "app/Main.h"
 #include "ui/QtWindowSystem.h"
 
 int main(int argc, char** argv) {

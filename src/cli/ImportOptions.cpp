@@ -281,9 +281,9 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
                  Describe("Source text is in the OEM code page (437)",
                           d.CharacterSet() == csiASCII_MSDOS ? "on" : "off"));
 
-    cmd.add_flag("--dash-null", o.DashNull,
-                 Describe("A value that is exactly - is null for numeric fields",
-                          "off: it fails the row"));
+    cmd.add_flag(
+        "--dash-null", o.DashNull,
+        Describe("A value that is exactly - is null for numeric fields", "off: it fails the row"));
 
     std::vector<CLI::Option*> formats;
     formats.push_back(cmd.add_option_function<std::string>(

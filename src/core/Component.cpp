@@ -7,10 +7,13 @@
 
 namespace qel {
 
-void TPersistent::Assign(const TPersistent& source) { AssignError(&source); }
+void TPersistent::Assign(const TPersistent& source) {
+    AssignError(&source);
+}
 
 void TPersistent::AssignError(const TPersistent* source) const {
-    throw EComponentError(Format(msg::kAssignError, source ? source->ClassName() : "nil", ClassName()));
+    throw EComponentError(
+        Format(msg::kAssignError, source ? source->ClassName() : "nil", ClassName()));
 }
 
 TComponent::TComponent(TComponent* owner) {
@@ -48,7 +51,8 @@ void TComponent::SetName(const std::string& name) {
 }
 
 TComponent* TComponent::Components(int index) const {
-    if (index < 0 || index >= ComponentCount()) throw EListError(Format(msg::kListIndexError, index));
+    if (index < 0 || index >= ComponentCount())
+        throw EListError(Format(msg::kListIndexError, index));
     return components_[static_cast<std::size_t>(index)];
 }
 
@@ -70,13 +74,15 @@ void TComponent::FreeNotification(TComponent* other) {
 
 void TComponent::RemoveFreeNotification(TComponent* other) {
     if (!other) return;
-    freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), other), freeNotifies_.end());
+    freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), other),
+                        freeNotifies_.end());
     auto& theirs = other->freeNotifies_;
     theirs.erase(std::remove(theirs.begin(), theirs.end(), this), theirs.end());
 }
 
 void TComponent::DestroyOwned(TComponent* c) {
-    auto it = std::find_if(owned_.begin(), owned_.end(), [c](const auto& p) { return p.get() == c; });
+    auto it =
+        std::find_if(owned_.begin(), owned_.end(), [c](const auto& p) { return p.get() == c; });
     if (it == owned_.end()) return;
     std::unique_ptr<TComponent> doomed = std::move(*it);
     owned_.erase(it);

@@ -11,21 +11,21 @@
 namespace qel {
 
 class TPersistent {
-public:
+  public:
     virtual ~TPersistent() = default;
     virtual const char* ClassName() const { return "TPersistent"; }
     // Copies what the class knows how to copy from Source. The default (and the fallback of
     // every override for an unrelated Source) fails with "Cannot assign a %s to a %s".
     virtual void Assign(const TPersistent& source);
 
-protected:
+  protected:
     [[noreturn]] void AssignError(const TPersistent* source) const;
 };
 
 enum TOperation : std::uint8_t { opInsert, opRemove };
 
 class TComponent : public TPersistent {
-public:
+  public:
     explicit TComponent(TComponent* owner = nullptr);
     ~TComponent() override;
     TComponent(const TComponent&) = delete;
@@ -63,27 +63,27 @@ public:
 
     bool IsDestroying() const { return destroying_; }
 
-protected:
+  protected:
     // Called when a component this one is notified about (an owned one, or one registered with
     // FreeNotification) is inserted or removed. The base does nothing.
     virtual void Notification(TComponent* component, TOperation operation);
 
-private:
+  private:
     void InsertComponent(TComponent* c);
     void RemoveComponent(TComponent* c);
 
     TComponent* owner_ = nullptr;
     std::string name_;
-    std::vector<TComponent*> components_;               // owned, in insertion order
-    std::vector<std::unique_ptr<TComponent>> owned_;    // those whose lifetime we hold
-    std::vector<TComponent*> freeNotifies_;             // mutual free-notification partners
+    std::vector<TComponent*> components_;             // owned, in insertion order
+    std::vector<std::unique_ptr<TComponent>> owned_;  // those whose lifetime we hold
+    std::vector<TComponent*> freeNotifies_;           // mutual free-notification partners
     bool destroying_ = false;
 };
 
 // The application object: the owner of the forms (top-level components). LOOKUP finds
 // "Form.Component" through it.
 class TApplication : public TComponent {
-public:
+  public:
     TApplication() : TComponent(nullptr) {}
     const char* ClassName() const override { return "TApplication"; }
 };

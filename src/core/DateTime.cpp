@@ -36,7 +36,9 @@ void Split(TDateTime dt, long long& days, long long& ms) {
 }
 }  // namespace
 
-bool IsLeapYear(int y) { return (y % 4 == 0) && (y % 100 != 0 || y % 400 == 0); }
+bool IsLeapYear(int y) {
+    return (y % 4 == 0) && (y % 100 != 0 || y % 400 == 0);
+}
 
 int DaysInMonth(int y, int m) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -98,7 +100,9 @@ TDateTime Now() {
            EncodeTime(lt.tm_hour, lt.tm_min, std::min(lt.tm_sec, 59), static_cast<int>(ms));
 }
 
-int CurrentYear() { return DecodeDate(Now()).Year; }
+int CurrentYear() {
+    return DecodeDate(Now()).Year;
+}
 
 std::uint64_t TickCountMs() {
     return static_cast<std::uint64_t>(
@@ -127,8 +131,8 @@ std::string FormatDateTime(const std::string& f, TDateTime dt, const FormatSetti
         char c = f[i];
         char lc = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         std::size_t run = 1;
-        while (i + run < f.size() &&
-               std::tolower(static_cast<unsigned char>(f[i + run])) == lc && run < 4) {
+        while (i + run < f.size() && std::tolower(static_cast<unsigned char>(f[i + run])) == lc &&
+               run < 4) {
             ++run;
         }
         if (c == '"' || c == '\'') {
@@ -157,10 +161,14 @@ std::string FormatDateTime(const std::string& f, TDateTime dt, const FormatSetti
                 }
                 break;
             case 'd':
-                if (run == 1) out += std::to_string(d.Day);
-                else if (run == 2) out += two(d.Day);
-                else if (run == 3) out += kShortDays[dow];
-                else out += kLongDays[dow];
+                if (run == 1)
+                    out += std::to_string(d.Day);
+                else if (run == 2)
+                    out += two(d.Day);
+                else if (run == 3)
+                    out += kShortDays[dow];
+                else
+                    out += kLongDays[dow];
                 break;
             case 'h': {
                 int h = t.Hour;
@@ -204,8 +212,10 @@ std::string FormatDateTime(const std::string& f, TDateTime dt, const FormatSetti
                 out.append(f, i, run);
                 break;
         }
-        if (lc == 'h') lastWasHour = true;
-        else if (lc != ':' && lc != ' ') lastWasHour = false;
+        if (lc == 'h')
+            lastWasHour = true;
+        else if (lc != ':' && lc != ' ')
+            lastWasHour = false;
         i += run;
     }
     return out;
@@ -258,7 +268,8 @@ bool TryStrToDate(const std::string& text, TDateTime& out, const FormatSettings&
     int y = 0, m = 0, d = 0;
     if (count == 2) {
         std::string o2;
-        for (char c : order) if (c != 'Y') o2 += c;
+        for (char c : order)
+            if (c != 'Y') o2 += c;
         for (int k = 0; k < 2; ++k) (o2[k] == 'M' ? m : d) = parts[k];
         y = CurrentYear();
     } else {
@@ -290,7 +301,10 @@ bool TryStrToDate(const std::string& text, TDateTime& out, const FormatSettings&
                 v = v * 10 + (s[i++] - '0');
             }
             tp[tc++] = v;
-            if (i < s.size() && s[i] == fs.TimeSeparator) ++i; else break;
+            if (i < s.size() && s[i] == fs.TimeSeparator)
+                ++i;
+            else
+                break;
         }
         while (i < s.size() && s[i] == ' ') ++i;
         std::string rest = UpperCase(s.substr(i));
@@ -330,7 +344,8 @@ std::string DateTimeToIso(TDateTime dt, bool withDate, bool withTime) {
     if (withTime) {
         if (!out.empty()) out += ' ';
         if (t.MSec != 0) {
-            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t.Hour, t.Minute, t.Second, t.MSec);
+            std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t.Hour, t.Minute, t.Second,
+                          t.MSec);
         } else {
             std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", t.Hour, t.Minute, t.Second);
         }
@@ -355,7 +370,10 @@ bool TryIsoToDateTime(const std::string& text, TDateTime& out) {
         return true;
     };
     auto lit = [&](char c) {
-        if (pos < s.size() && s[pos] == c) { ++pos; return true; }
+        if (pos < s.size() && s[pos] == c) {
+            ++pos;
+            return true;
+        }
         return false;
     };
     TDateTime result = 0;
@@ -373,11 +391,17 @@ bool TryIsoToDateTime(const std::string& text, TDateTime& out) {
             std::size_t start = pos;
             int frac = 0, digits = 0;
             while (pos < s.size() && std::isdigit(static_cast<unsigned char>(s[pos]))) {
-                if (digits < 3) { frac = frac * 10 + (s[pos] - '0'); ++digits; }
+                if (digits < 3) {
+                    frac = frac * 10 + (s[pos] - '0');
+                    ++digits;
+                }
                 ++pos;
             }
             if (pos == start) return false;
-            while (digits < 3) { frac *= 10; ++digits; }
+            while (digits < 3) {
+                frac *= 10;
+                ++digits;
+            }
             ms = frac;
         }
         if (pos != s.size()) return false;

@@ -32,8 +32,8 @@ bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& out);
 DateParts DecodeDate(TDateTime dt);
 TimeParts DecodeTime(TDateTime dt);
 
-TDateTime Now();           // current local date and time
-int CurrentYear();         // current local year
+TDateTime Now();              // current local date and time
+int CurrentYear();            // current local year
 std::uint64_t TickCountMs();  // a monotonic millisecond counter
 
 // Formats with the letter codes of the regional formats: yyyy yy m mm mmm mmmm d dd ddd dddd

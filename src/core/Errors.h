@@ -37,39 +37,39 @@ std::string Format(const char* tmpl, const Args&... args) {
 }
 
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(std::string message) : message_(std::move(message)) {}
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& Message() const noexcept { return message_; }
     virtual const char* ClassName() const noexcept { return "Exception"; }
 
-private:
+  private:
     std::string message_;
 };
 
-#define QEL_DECLARE_ERROR(Name, Base)                                        \
-    class Name : public Base {                                               \
-    public:                                                                  \
-        using Base::Base;                                                    \
-        const char* ClassName() const noexcept override { return #Name; }    \
+#define QEL_DECLARE_ERROR(Name, Base)                                     \
+    class Name : public Base {                                            \
+      public:                                                             \
+        using Base::Base;                                                 \
+        const char* ClassName() const noexcept override { return #Name; } \
     };
 
-QEL_DECLARE_ERROR(EConvertError, Exception)         // text that is not a number or date
-QEL_DECLARE_ERROR(EVariantError, Exception)         // variant conversions and operations
-QEL_DECLARE_ERROR(EListError, Exception)            // index out of a list's bounds
-QEL_DECLARE_ERROR(EComponentError, Exception)       // component names, ownership
-QEL_DECLARE_ERROR(EInvalidCast, Exception)          // "Invalid class typecast"
-QEL_DECLARE_ERROR(EInOutError, Exception)           // files and streams
-QEL_DECLARE_ERROR(EFOpenError, EInOutError)         // "Cannot open file %s"
-QEL_DECLARE_ERROR(EMathError, Exception)            // arithmetic
-QEL_DECLARE_ERROR(EZeroDivide, EMathError)          // floating-point division by zero
-QEL_DECLARE_ERROR(EDivByZero, EMathError)           // integer division by zero
-QEL_DECLARE_ERROR(EInvalidOp, EMathError)           // invalid floating-point operation
-QEL_DECLARE_ERROR(EOverflow, EMathError)            // integer out of range
-QEL_DECLARE_ERROR(EPropertyError, Exception)        // "%s property out of range"
-QEL_DECLARE_ERROR(EDatabaseError, Exception)        // dataset and table engine failures
-QEL_DECLARE_ERROR(EExpressionError, Exception)      // parse, compile and calculate errors
-QEL_DECLARE_ERROR(EImportError, Exception)          // import component checks
+QEL_DECLARE_ERROR(EConvertError, Exception)     // text that is not a number or date
+QEL_DECLARE_ERROR(EVariantError, Exception)     // variant conversions and operations
+QEL_DECLARE_ERROR(EListError, Exception)        // index out of a list's bounds
+QEL_DECLARE_ERROR(EComponentError, Exception)   // component names, ownership
+QEL_DECLARE_ERROR(EInvalidCast, Exception)      // "Invalid class typecast"
+QEL_DECLARE_ERROR(EInOutError, Exception)       // files and streams
+QEL_DECLARE_ERROR(EFOpenError, EInOutError)     // "Cannot open file %s"
+QEL_DECLARE_ERROR(EMathError, Exception)        // arithmetic
+QEL_DECLARE_ERROR(EZeroDivide, EMathError)      // floating-point division by zero
+QEL_DECLARE_ERROR(EDivByZero, EMathError)       // integer division by zero
+QEL_DECLARE_ERROR(EInvalidOp, EMathError)       // invalid floating-point operation
+QEL_DECLARE_ERROR(EOverflow, EMathError)        // integer out of range
+QEL_DECLARE_ERROR(EPropertyError, Exception)    // "%s property out of range"
+QEL_DECLARE_ERROR(EDatabaseError, Exception)    // dataset and table engine failures
+QEL_DECLARE_ERROR(EExpressionError, Exception)  // parse, compile and calculate errors
+QEL_DECLARE_ERROR(EImportError, Exception)      // import component checks
 
 #undef QEL_DECLARE_ERROR
 

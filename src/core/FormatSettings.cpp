@@ -20,14 +20,31 @@ void ReadDateFormat(FormatSettings& fs) {
         if (*p == '%' && p[1]) {
             ++p;
             switch (*p) {
-                case 'd': out += "dd"; break;
-                case 'e': out += "d"; break;
-                case 'm': out += "mm"; break;
-                case 'Y': out += "yyyy"; break;
-                case 'y': out += "yy"; break;
-                case 'D': out += "mm/dd/yy"; sep = '/'; break;
-                case 'F': out += "yyyy-mm-dd"; sep = '-'; break;
-                default: return;  // a format we do not understand: keep the English one
+                case 'd':
+                    out += "dd";
+                    break;
+                case 'e':
+                    out += "d";
+                    break;
+                case 'm':
+                    out += "mm";
+                    break;
+                case 'Y':
+                    out += "yyyy";
+                    break;
+                case 'y':
+                    out += "yy";
+                    break;
+                case 'D':
+                    out += "mm/dd/yy";
+                    sep = '/';
+                    break;
+                case 'F':
+                    out += "yyyy-mm-dd";
+                    sep = '-';
+                    break;
+                default:
+                    return;  // a format we do not understand: keep the English one
             }
         } else {
             out += *p;
@@ -57,9 +74,9 @@ FormatSettings FormatSettings::FromCLocale() {
         if (lc->currency_symbol && *lc->currency_symbol) fs.CurrencyString = lc->currency_symbol;
     }
     ReadDateFormat(fs);
-    static const nl_item kAbMon[12] = {ABMON_1, ABMON_2, ABMON_3, ABMON_4, ABMON_5, ABMON_6,
+    static const nl_item kAbMon[12] = {ABMON_1, ABMON_2, ABMON_3, ABMON_4,  ABMON_5,  ABMON_6,
                                        ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
-    static const nl_item kMon[12] = {MON_1, MON_2, MON_3, MON_4, MON_5, MON_6,
+    static const nl_item kMon[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
                                      MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
     for (int i = 0; i < 12; ++i) {
         if (const char* s = nl_langinfo(kAbMon[i]); s && *s) fs.ShortMonthNames[i] = s;
@@ -77,7 +94,8 @@ FormatSettings& DefaultFormatSettings() {
     static FormatSettings settings = [] {
         // Read the user's locale without leaving it installed: number formatting of the C
         // library must stay "C" so that the program's own conversions are predictable.
-        std::string previous = std::setlocale(LC_ALL, nullptr) ? std::setlocale(LC_ALL, nullptr) : "C";
+        std::string previous =
+            std::setlocale(LC_ALL, nullptr) ? std::setlocale(LC_ALL, nullptr) : "C";
         FormatSettings fs = FormatSettings::English();
         if (std::setlocale(LC_ALL, "") != nullptr) fs = FormatSettings::FromCLocale();
         std::setlocale(LC_ALL, previous.c_str());

@@ -17,9 +17,9 @@ struct FormatSettings {
     std::string CurrencyString = "$";
     std::array<std::string, 12> ShortMonthNames{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::array<std::string, 12> LongMonthNames{"January", "February", "March",     "April",
-                                               "May",     "June",     "July",      "August",
-                                               "September", "October", "November", "December"};
+    std::array<std::string, 12> LongMonthNames{"January",   "February", "March",    "April",
+                                               "May",       "June",     "July",     "August",
+                                               "September", "October",  "November", "December"};
     std::string TimeAMString = "AM";
     std::string TimePMString = "PM";
 
@@ -35,7 +35,7 @@ FormatSettings& DefaultFormatSettings();
 
 // Restores the previous process-wide settings when it goes out of scope (tests, conversions).
 class ScopedFormatSettings {
-public:
+  public:
     explicit ScopedFormatSettings(const FormatSettings& s) : saved_(DefaultFormatSettings()) {
         DefaultFormatSettings() = s;
     }
@@ -43,7 +43,7 @@ public:
     ScopedFormatSettings(const ScopedFormatSettings&) = delete;
     ScopedFormatSettings& operator=(const ScopedFormatSettings&) = delete;
 
-private:
+  private:
     FormatSettings saved_;
 };
 

@@ -57,8 +57,12 @@ bool SameText(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool ContainsText(std::string_view h, std::string_view n) { return h.find(n) != h.npos; }
-std::string IntToStr(std::int64_t v) { return std::to_string(v); }
+bool ContainsText(std::string_view h, std::string_view n) {
+    return h.find(n) != h.npos;
+}
+std::string IntToStr(std::int64_t v) {
+    return std::to_string(v);
+}
 
 std::string FloatToStr(double v, char sep) {
     if (std::isnan(v)) return "NAN";
@@ -84,7 +88,9 @@ std::string FloatToStr(double v, char sep) {
     return s;
 }
 
-std::string FloatToStr(double v) { return FloatToStr(v, DefaultFormatSettings().DecimalSeparator); }
+std::string FloatToStr(double v) {
+    return FloatToStr(v, DefaultFormatSettings().DecimalSeparator);
+}
 
 bool TryStrToInt(std::string_view s, std::int32_t& out) {
     std::size_t i = 0;
@@ -101,10 +107,14 @@ bool TryStrToInt(std::string_view s, std::int32_t& out) {
     for (; i < s.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         v = v * (hex ? 16 : 10) + static_cast<unsigned>(d);
         if (v > 0xFFFFFFFFULL) return false;
     }
@@ -134,11 +144,17 @@ bool TryTextToFloat(std::string_view s, double& out, char sep) {
     buf.reserve(n - i);
     if (i < n && (s[i] == '+' || s[i] == '-')) buf += s[i++];
     bool digits = false;
-    while (i < n && s[i] >= '0' && s[i] <= '9') { buf += s[i++]; digits = true; }
+    while (i < n && s[i] >= '0' && s[i] <= '9') {
+        buf += s[i++];
+        digits = true;
+    }
     if (i < n && s[i] == sep) {
         buf += '.';
         ++i;
-        while (i < n && s[i] >= '0' && s[i] <= '9') { buf += s[i++]; digits = true; }
+        while (i < n && s[i] >= '0' && s[i] <= '9') {
+            buf += s[i++];
+            digits = true;
+        }
     }
     if (!digits) return false;
     if (i < n && (s[i] == 'e' || s[i] == 'E')) {
@@ -146,7 +162,10 @@ bool TryTextToFloat(std::string_view s, double& out, char sep) {
         ++i;
         if (i < n && (s[i] == '+' || s[i] == '-')) buf += s[i++];
         bool ed = false;
-        while (i < n && s[i] >= '0' && s[i] <= '9') { buf += s[i++]; ed = true; }
+        while (i < n && s[i] >= '0' && s[i] <= '9') {
+            buf += s[i++];
+            ed = true;
+        }
         if (!ed) return false;
     }
     if (i != n) return false;
@@ -187,7 +206,10 @@ bool IsNumberText(std::string_view text, char sep) {
         ++i;
         if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
         bool ed = false;
-        while (i < n && s[i] >= '0' && s[i] <= '9') { ++i; ed = true; }
+        while (i < n && s[i] >= '0' && s[i] <= '9') {
+            ++i;
+            ed = true;
+        }
         if (!ed || mark == 0) return false;
     }
     return i == n;

@@ -24,7 +24,7 @@ std::string UpperCase(std::string_view s);
 std::string LowerCase(std::string_view s);
 bool SameText(std::string_view a, std::string_view b);  // equal ignoring ASCII letter case
 bool ContainsText(std::string_view haystack, std::string_view needle);  // case-sensitive
-inline bool StartsWith(std::string_view s, std::string_view prefix) {  // case-sensitive
+inline bool StartsWith(std::string_view s, std::string_view prefix) {   // case-sensitive
     return s.starts_with(prefix);
 }
 

@@ -15,8 +15,17 @@
 namespace qel {
 
 class Variant {
-public:
-    enum Kind : std::uint8_t { vkEmpty, vkNull, vkInteger, vkReal, vkDateTime, vkBoolean, vkText, vkArray };
+  public:
+    enum Kind : std::uint8_t {
+        vkEmpty,
+        vkNull,
+        vkInteger,
+        vkReal,
+        vkDateTime,
+        vkBoolean,
+        vkText,
+        vkArray
+    };
     using Array = std::vector<Variant>;
 
     Variant() noexcept {}
@@ -115,7 +124,7 @@ public:
     bool SameAs(const Variant& other) const;
     friend bool operator==(const Variant& a, const Variant& b) { return a.SameAs(b); }
 
-private:
+  private:
     [[noreturn]] static void NotAnArray();
     [[noreturn]] static void IndexOutOfBounds();
     void Unshare();

@@ -12,7 +12,9 @@ namespace {
 
 enum Way : std::uint8_t { wNull, wInteger, wReal, wDate, wText, wBoolean };
 
-[[noreturn]] void InvalidOp() { throw EVariantError(msg::kInvalidVarOp); }
+[[noreturn]] void InvalidOp() {
+    throw EVariantError(msg::kInvalidVarOp);
+}
 
 void CheckOperand(const Variant& v) {
     if (v.IsEmpty() || v.IsArray()) InvalidOp();
@@ -29,7 +31,8 @@ Way WayOf(const Variant& a, const Variant& b) {
     switch (ka) {
         case K::vkInteger:
             return kb == K::vkInteger || kb == K::vkBoolean ? wInteger : wReal;
-        case K::vkReal: return wReal;
+        case K::vkReal:
+            return wReal;
         case K::vkText:
             if (kb == K::vkText) return wText;
             return kb == K::vkBoolean ? wBoolean : wReal;
@@ -37,7 +40,8 @@ Way WayOf(const Variant& a, const Variant& b) {
             if (kb == K::vkInteger) return wInteger;
             if (kb == K::vkReal) return wReal;
             return wBoolean;
-        default: InvalidOp();
+        default:
+            InvalidOp();
     }
 }
 
@@ -61,22 +65,31 @@ Variant Arithmetic(Arith op, const Variant& a, const Variant& b) {
     Way w = WayOf(a, b);
     auto ints = [op](std::int64_t x, std::int64_t y) {
         switch (op) {
-            case aAdd: return FromInt64(x + y);
-            case aSub: return FromInt64(x - y);
-            default: return FromInt64(x * y);
+            case aAdd:
+                return FromInt64(x + y);
+            case aSub:
+                return FromInt64(x - y);
+            default:
+                return FromInt64(x * y);
         }
     };
     auto reals = [op](double x, double y) {
         switch (op) {
-            case aAdd: return x + y;
-            case aSub: return x - y;
-            default: return x * y;
+            case aAdd:
+                return x + y;
+            case aSub:
+                return x - y;
+            default:
+                return x * y;
         }
     };
     switch (w) {
-        case wNull: return Variant::Null();
-        case wInteger: return ints(a.AsInteger(), b.AsInteger());
-        case wBoolean: return ints(BooleanWayInt(a), BooleanWayInt(b));
+        case wNull:
+            return Variant::Null();
+        case wInteger:
+            return ints(a.AsInteger(), b.AsInteger());
+        case wBoolean:
+            return ints(BooleanWayInt(a), BooleanWayInt(b));
         case wText:
             if (op == aAdd) return Variant(a.TextValue() + b.TextValue());
             return Variant(reals(a.AsReal(), b.AsReal()));
@@ -89,7 +102,8 @@ Variant Arithmetic(Arith op, const Variant& a, const Variant& b) {
             }
             return Variant(r);
         }
-        case wReal: return Variant(reals(a.AsReal(), b.AsReal()));
+        case wReal:
+            return Variant(reals(a.AsReal(), b.AsReal()));
     }
     InvalidOp();
 }
@@ -117,9 +131,15 @@ TVarRelationship Order(T x, T y) {
 
 }  // namespace
 
-Variant VarAdd(const Variant& a, const Variant& b) { return Arithmetic(aAdd, a, b); }
-Variant VarSubtract(const Variant& a, const Variant& b) { return Arithmetic(aSub, a, b); }
-Variant VarMultiply(const Variant& a, const Variant& b) { return Arithmetic(aMul, a, b); }
+Variant VarAdd(const Variant& a, const Variant& b) {
+    return Arithmetic(aAdd, a, b);
+}
+Variant VarSubtract(const Variant& a, const Variant& b) {
+    return Arithmetic(aSub, a, b);
+}
+Variant VarMultiply(const Variant& a, const Variant& b) {
+    return Arithmetic(aMul, a, b);
+}
 
 Variant VarDivide(const Variant& a, const Variant& b) {
     Way w = WayOf(a, b);
@@ -180,9 +200,12 @@ Variant VarOr(const Variant& a, const Variant& b) {
 Variant VarNot(const Variant& a) {
     CheckOperand(a);
     switch (a.kind()) {
-        case Variant::vkNull: return Variant::Null();
-        case Variant::vkBoolean: return Variant(!a.BooleanValue());
-        default: return Variant(static_cast<std::int32_t>(~a.AsInteger()));
+        case Variant::vkNull:
+            return Variant::Null();
+        case Variant::vkBoolean:
+            return Variant(!a.BooleanValue());
+        default:
+            return Variant(static_cast<std::int32_t>(~a.AsInteger()));
     }
 }
 
@@ -191,14 +214,17 @@ TVarRelationship VarCompare(const Variant& a, const Variant& b) {
         case wNull:
             if (a.IsNull() && b.IsNull()) return vrEqual;
             return a.IsNull() ? vrLessThan : vrGreaterThan;
-        case wInteger: return Order(a.AsInteger(), b.AsInteger());
-        case wBoolean: return Order(BooleanWayInt(a), BooleanWayInt(b));
+        case wInteger:
+            return Order(a.AsInteger(), b.AsInteger());
+        case wBoolean:
+            return Order(BooleanWayInt(a), BooleanWayInt(b));
         case wText: {
             int c = CompareBytes(a.TextValue(), b.TextValue());
             return c < 0 ? vrLessThan : (c > 0 ? vrGreaterThan : vrEqual);
         }
         case wReal:
-        case wDate: return Order(a.AsReal(), b.AsReal());
+        case wDate:
+            return Order(a.AsReal(), b.AsReal());
     }
     InvalidOp();
 }

@@ -52,8 +52,12 @@ Variant VarNot(const Variant& a);
 
 // Orders two values by the table above. vrNotEqual only for an unordered pair of reals (NaN).
 TVarRelationship VarCompare(const Variant& a, const Variant& b);
-inline bool VarIsEqual(const Variant& a, const Variant& b) { return VarCompare(a, b) == vrEqual; }
-inline bool VarIsLess(const Variant& a, const Variant& b) { return VarCompare(a, b) == vrLessThan; }
+inline bool VarIsEqual(const Variant& a, const Variant& b) {
+    return VarCompare(a, b) == vrEqual;
+}
+inline bool VarIsLess(const Variant& a, const Variant& b) {
+    return VarCompare(a, b) == vrLessThan;
+}
 inline bool VarIsGreater(const Variant& a, const Variant& b) {
     return VarCompare(a, b) == vrGreaterThan;
 }

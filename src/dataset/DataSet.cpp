@@ -17,7 +17,7 @@ namespace {
 
 // The date-time range that has a calendar date: 1 January 0001 to 31 December 9999.
 constexpr double kMinDateTime = -693593.0;
-constexpr double kMaxDateTime = 2958466.0;  // exclusive
+constexpr double kMaxDateTime = 2958466.0;               // exclusive
 constexpr double kMaxExactInteger = 9007199254740992.0;  // 2^53
 
 std::vector<std::string> SplitNames(const std::string& names) {
@@ -25,7 +25,8 @@ std::vector<std::string> SplitNames(const std::string& names) {
     std::size_t start = 0;
     while (true) {
         std::size_t end = names.find(';', start);
-        std::string name = Trim(names.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        std::string name =
+            Trim(names.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (!name.empty()) out.push_back(std::move(name));
         if (end == std::string::npos) break;
         start = end + 1;
@@ -54,16 +55,17 @@ bool TryTextToInt64(const std::string& text, long long& out) {
 
 const char* FieldTypeName(TFieldType t) {
     static const char* kNames[] = {
-        "ftUnknown",  "ftString",    "ftSmallint",   "ftInteger",     "ftWord",      "ftBoolean",
-        "ftFloat",    "ftCurrency",  "ftBCD",        "ftDate",        "ftTime",      "ftDateTime",
-        "ftBytes",    "ftVarBytes",  "ftAutoInc",    "ftBlob",        "ftMemo",      "ftGraphic",
-        "ftFmtMemo",  "ftParadoxOle", "ftDBaseOle",  "ftTypedBinary", "ftCursor",    "ftFixedChar",
+        "ftUnknown",    "ftString",     "ftSmallint", "ftInteger",     "ftWord",   "ftBoolean",
+        "ftFloat",      "ftCurrency",   "ftBCD",      "ftDate",        "ftTime",   "ftDateTime",
+        "ftBytes",      "ftVarBytes",   "ftAutoInc",  "ftBlob",        "ftMemo",   "ftGraphic",
+        "ftFmtMemo",    "ftParadoxOle", "ftDBaseOle", "ftTypedBinary", "ftCursor", "ftFixedChar",
         "ftWideString", "ftLargeint"};
     return t < std::size(kNames) ? kNames[t] : "ftUnknown";
 }
 
 bool operator==(const TFieldDef& a, const TFieldDef& b) {
-    return a.Name == b.Name && a.DataType == b.DataType && a.Size == b.Size && a.Required == b.Required;
+    return a.Name == b.Name && a.DataType == b.DataType && a.Size == b.Size &&
+           a.Required == b.Required;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -75,21 +77,38 @@ TField::TField(TDataSet* dataSet, TFieldDef def, int index)
     serial_ = ++made;
 }
 
-TAlignment TField::Alignment() const { return IsNumeric() ? taRightJustify : taLeftJustify; }
+TAlignment TField::Alignment() const {
+    return IsNumeric() ? taRightJustify : taLeftJustify;
+}
 
 bool TField::IsBlob() const {
     switch (def_.DataType) {
-        case ftBlob: case ftMemo: case ftGraphic: case ftFmtMemo: case ftParadoxOle:
-        case ftDBaseOle: case ftTypedBinary: return true;
-        default: return false;
+        case ftBlob:
+        case ftMemo:
+        case ftGraphic:
+        case ftFmtMemo:
+        case ftParadoxOle:
+        case ftDBaseOle:
+        case ftTypedBinary:
+            return true;
+        default:
+            return false;
     }
 }
 
 bool TField::IsNumeric() const {
     switch (def_.DataType) {
-        case ftSmallint: case ftInteger: case ftWord: case ftAutoInc: case ftLargeint:
-        case ftFloat: case ftCurrency: case ftBCD: return true;
-        default: return false;
+        case ftSmallint:
+        case ftInteger:
+        case ftWord:
+        case ftAutoInc:
+        case ftLargeint:
+        case ftFloat:
+        case ftCurrency:
+        case ftBCD:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -97,27 +116,51 @@ bool TField::IsDateTime() const {
     return def_.DataType == ftDate || def_.DataType == ftTime || def_.DataType == ftDateTime;
 }
 
-bool TField::IsFloat() const { return def_.DataType == ftFloat || def_.DataType == ftCurrency; }
+bool TField::IsFloat() const {
+    return def_.DataType == ftFloat || def_.DataType == ftCurrency;
+}
 
 bool TField::IsString() const {
     switch (def_.DataType) {
-        case ftString: case ftFixedChar: case ftWideString: case ftMemo: case ftFmtMemo: return true;
-        default: return false;
+        case ftString:
+        case ftFixedChar:
+        case ftWideString:
+        case ftMemo:
+        case ftFmtMemo:
+            return true;
+        default:
+            return false;
     }
 }
 
 int TField::DisplayWidth() const {
     switch (def_.DataType) {
-        case ftString: case ftFixedChar: case ftWideString: return def_.Size > 0 ? def_.Size : 20;
-        case ftSmallint: return 6;
-        case ftWord: return 5;
-        case ftInteger: case ftAutoInc: return 11;
-        case ftLargeint: return 15;
-        case ftBoolean: return 5;
-        case ftFloat: case ftCurrency: case ftBCD: return 10;
-        case ftDate: case ftTime: return 10;
-        case ftDateTime: return 18;
-        default: return 10;
+        case ftString:
+        case ftFixedChar:
+        case ftWideString:
+            return def_.Size > 0 ? def_.Size : 20;
+        case ftSmallint:
+            return 6;
+        case ftWord:
+            return 5;
+        case ftInteger:
+        case ftAutoInc:
+            return 11;
+        case ftLargeint:
+            return 15;
+        case ftBoolean:
+            return 5;
+        case ftFloat:
+        case ftCurrency:
+        case ftBCD:
+            return 10;
+        case ftDate:
+        case ftTime:
+            return 10;
+        case ftDateTime:
+            return 18;
+        default:
+            return 10;
     }
 }
 
@@ -138,7 +181,9 @@ void TField::SetValue(const Variant& v) {
     dataSet_->StoreValue(index_, Convert(v));
 }
 
-void TField::Clear() { SetValue(Variant::Null()); }
+void TField::Clear() {
+    SetValue(Variant::Null());
+}
 
 void TField::InvalidValue() const {
     throw EDatabaseError(Format(msg::kInvalidFieldValue, DisplayLabel()));
@@ -163,8 +208,12 @@ Variant TField::Convert(const Variant& v) const {
             if (type == ftLargeint) lo = -kMaxExactInteger, hi = kMaxExactInteger;
             double d = 0;
             switch (v.kind()) {
-                case Variant::vkInteger: d = v.IntegerValue(); break;
-                case Variant::vkBoolean: d = v.BooleanValue() ? -1.0 : 0.0; break;
+                case Variant::vkInteger:
+                    d = v.IntegerValue();
+                    break;
+                case Variant::vkBoolean:
+                    d = v.BooleanValue() ? -1.0 : 0.0;
+                    break;
                 case Variant::vkReal:
                     d = v.RealValue();
                     if (!std::isfinite(d) || d != std::trunc(d)) InvalidValue();
@@ -182,10 +231,12 @@ Variant TField::Convert(const Variant& v) const {
                     }
                     break;
                 }
-                default: InvalidValue();
+                default:
+                    InvalidValue();
             }
             if (d < lo || d > hi) InvalidValue();
-            if (d >= -2147483648.0 && d <= 2147483647.0) return Variant(static_cast<std::int32_t>(d));
+            if (d >= -2147483648.0 && d <= 2147483647.0)
+                return Variant(static_cast<std::int32_t>(d));
             return Variant(d);  // a large integer beyond 32 bits, exact as a double
         }
         case ftFloat:
@@ -193,12 +244,17 @@ Variant TField::Convert(const Variant& v) const {
         case ftBCD: {
             double d = 0;
             switch (v.kind()) {
-                case Variant::vkInteger: d = v.IntegerValue(); break;
-                case Variant::vkReal: d = v.RealValue(); break;
+                case Variant::vkInteger:
+                    d = v.IntegerValue();
+                    break;
+                case Variant::vkReal:
+                    d = v.RealValue();
+                    break;
                 case Variant::vkText:
                     if (!TryStrToFloat(Trim(v.TextValue()), d)) InvalidValue();
                     break;
-                default: InvalidValue();
+                default:
+                    InvalidValue();
             }
             if (!std::isfinite(d)) InvalidValue();
             return Variant(d);
@@ -209,16 +265,22 @@ Variant TField::Convert(const Variant& v) const {
             TDateTime dt = 0;
             switch (v.kind()) {
                 case Variant::vkDateTime:
-                case Variant::vkReal: dt = v.RealValue(); break;
-                case Variant::vkInteger: dt = v.IntegerValue(); break;
+                case Variant::vkReal:
+                    dt = v.RealValue();
+                    break;
+                case Variant::vkInteger:
+                    dt = v.IntegerValue();
+                    break;
                 case Variant::vkText:
                     if (!TryIsoToDateTime(v.TextValue(), dt) && !TryStrToDate(v.TextValue(), dt)) {
                         InvalidValue();
                     }
                     break;
-                default: InvalidValue();
+                default:
+                    InvalidValue();
             }
-            if (!std::isfinite(dt) || dt <= kMinDateTime - 1.0 || dt >= kMaxDateTime) InvalidValue();
+            if (!std::isfinite(dt) || dt <= kMinDateTime - 1.0 || dt >= kMaxDateTime)
+                InvalidValue();
             // Kept to the millisecond, as stored: the day and the time of day are rebuilt from
             // their parts, so a value reads back exactly as it was written.
             DateParts d = DecodeDate(dt);
@@ -232,16 +294,20 @@ Variant TField::Convert(const Variant& v) const {
         }
         case ftBoolean:
             switch (v.kind()) {
-                case Variant::vkBoolean: return v;
-                case Variant::vkInteger: return Variant(v.IntegerValue() != 0);
-                case Variant::vkReal: return Variant(v.RealValue() != 0.0);
+                case Variant::vkBoolean:
+                    return v;
+                case Variant::vkInteger:
+                    return Variant(v.IntegerValue() != 0);
+                case Variant::vkReal:
+                    return Variant(v.RealValue() != 0.0);
                 case Variant::vkText: {
                     std::string t = Trim(v.TextValue());
                     if (SameText(t, "True")) return Variant(true);
                     if (SameText(t, "False")) return Variant(false);
                     InvalidValue();
                 }
-                default: InvalidValue();
+                default:
+                    InvalidValue();
             }
         case ftString:
         case ftFixedChar:
@@ -299,7 +365,8 @@ void TDataSet::SetFieldDefs(const std::vector<TFieldDef>& defs) {
     // them stay valid.
     std::size_t keep = 0;
     while (keep < defs.size() && keep < fields_.size() && fields_[keep]->def_ == defs[keep]) ++keep;
-    for (std::size_t i = keep; i < fields_.size(); ++i) fields_[i]->dataSet_ = nullptr, fields_[i]->index_ = -1;
+    for (std::size_t i = keep; i < fields_.size(); ++i)
+        fields_[i]->dataSet_ = nullptr, fields_[i]->index_ = -1;
     fields_.resize(keep);
     for (std::size_t i = keep; i < defs.size(); ++i) {
         fields_.push_back(std::make_unique<TField>(this, defs[i], static_cast<int>(i)));
@@ -317,7 +384,10 @@ void TDataSet::Open() {
         First();
     } catch (...) {
         state_ = dsInactive;
-        try { InternalClose(); } catch (...) {}
+        try {
+            InternalClose();
+        } catch (...) {
+        }
         throw;
     }
 }
@@ -457,7 +527,9 @@ void TDataSet::Prior() {
     NotifyDataLinks();
 }
 
-bool TDataSet::IsEmpty() { return RecordCount() == 0; }
+bool TDataSet::IsEmpty() {
+    return RecordCount() == 0;
+}
 
 std::int64_t TDataSet::RecordCount() {
     CheckActive();
@@ -504,7 +576,8 @@ void TDataSet::Post() {
         if (!f->Required()) continue;
         auto i = static_cast<std::size_t>(f->Index());
         if (state_ == dsEdit && !assigned_[i]) continue;  // the stored value stands
-        if (buffer_[i].IsNull()) throw EDatabaseError(Format(msg::kFieldRequired, f->DisplayLabel()));
+        if (buffer_[i].IsNull())
+            throw EDatabaseError(Format(msg::kFieldRequired, f->DisplayLabel()));
     }
     if (state_ == dsInsert) {
         TRecordId id = InternalInsert(buffer_, assigned_);
@@ -567,7 +640,9 @@ void TDataSet::Delete() {
     NotifyDataLinks();
 }
 
-void TDataSet::FieldIndexError(int index) { throw EListError(Format(msg::kListIndexError, index)); }
+void TDataSet::FieldIndexError(int index) {
+    throw EListError(Format(msg::kListIndexError, index));
+}
 
 TField* TDataSet::FindField(const std::string& name) const {
     for (const auto& f : fields_) {
@@ -598,13 +673,15 @@ Variant TDataSet::FieldValues(const std::string& names) const {
     return Variant(std::move(values));
 }
 
-bool TDataSet::Locate(const std::string& keyFields, const Variant& keyValues, TLocateOptions options) {
+bool TDataSet::Locate(const std::string& keyFields, const Variant& keyValues,
+                      TLocateOptions options) {
     CheckBrowseMode();
     std::vector<int> indexes = FieldIndexes(keyFields);
     std::vector<Variant> keys;
     if (indexes.size() == 1) {
         // One key takes the value itself; a one-element array is read as that element.
-        if (keyValues.IsArray() && keyValues.Count() != 1) throw EVariantError(msg::kInvalidVarCast);
+        if (keyValues.IsArray() && keyValues.Count() != 1)
+            throw EVariantError(msg::kInvalidVarCast);
         keys.push_back(keyValues.IsArray() ? keyValues[0] : keyValues);
     } else {
         if (!keyValues.IsArray() || keyValues.Count() != indexes.size()) {
@@ -653,15 +730,17 @@ bool TDataSet::KeyMatches(const Variant& stored, const Variant& key, TLocateOpti
     return stored == key;
 }
 
-bool TDataSet::InternalLocate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values,
-                              TLocateOptions options, TRecordId& found) {
+bool TDataSet::InternalLocate(const std::vector<int>& fieldIndexes,
+                              const std::vector<Variant>& values, TLocateOptions options,
+                              TRecordId& found) {
     TRecordId id = 0;
     std::vector<Variant> record;
     for (bool ok = InternalSeek(skFirst, id); ok; ok = InternalSeek(skNext, id)) {
         if (!InternalRead(id, record)) continue;
         bool match = true;
         for (std::size_t k = 0; match && k < fieldIndexes.size(); ++k) {
-            match = KeyMatches(record[static_cast<std::size_t>(fieldIndexes[k])], values[k], options);
+            match =
+                KeyMatches(record[static_cast<std::size_t>(fieldIndexes[k])], values[k], options);
         }
         if (match) {
             found = id;
@@ -681,7 +760,8 @@ std::int64_t TDataSet::InternalRecNo(TRecordId target) {
     return 0;
 }
 
-void TDataSet::ReadRecords(std::int64_t first, std::int64_t count, std::vector<std::vector<Variant>>& out) {
+void TDataSet::ReadRecords(std::int64_t first, std::int64_t count,
+                           std::vector<std::vector<Variant>>& out) {
     out.clear();
     CheckActive();
     if (first < 0 || count <= 0) return;
@@ -696,7 +776,9 @@ void TDataSet::ReadRecords(std::int64_t first, std::int64_t count, std::vector<s
     }
 }
 
-void TDataSet::DisableControls() { ++disableCount_; }
+void TDataSet::DisableControls() {
+    ++disableCount_;
+}
 
 void TDataSet::EnableControls() {
     if (disableCount_ == 0) return;

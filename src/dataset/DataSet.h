@@ -15,9 +15,31 @@ namespace qel {
 
 // Ordinals 0-14 are fixed: the import engine switches on them.
 enum TFieldType : std::uint8_t {
-    ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat, ftCurrency, ftBCD,
-    ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes, ftAutoInc, ftBlob, ftMemo, ftGraphic,
-    ftFmtMemo, ftParadoxOle, ftDBaseOle, ftTypedBinary, ftCursor, ftFixedChar, ftWideString,
+    ftUnknown,
+    ftString,
+    ftSmallint,
+    ftInteger,
+    ftWord,
+    ftBoolean,
+    ftFloat,
+    ftCurrency,
+    ftBCD,
+    ftDate,
+    ftTime,
+    ftDateTime,
+    ftBytes,
+    ftVarBytes,
+    ftAutoInc,
+    ftBlob,
+    ftMemo,
+    ftGraphic,
+    ftFmtMemo,
+    ftParadoxOle,
+    ftDBaseOle,
+    ftTypedBinary,
+    ftCursor,
+    ftFixedChar,
+    ftWideString,
     ftLargeint
 };
 // "ftInteger" etc.
@@ -44,7 +66,7 @@ class TDataSet;
 struct TFieldDef {
     std::string Name;
     TFieldType DataType = ftString;
-    int Size = 0;  // characters of a string field (0: no declared limit)
+    int Size = 0;           // characters of a string field (0: no declared limit)
     bool Required = false;  // the store rejects a record without a value for it
 };
 bool operator==(const TFieldDef& a, const TFieldDef& b);
@@ -53,15 +75,17 @@ bool operator==(const TFieldDef& a, const TFieldDef& b);
 using TFieldFlags = std::vector<char>;
 
 class TField {
-public:
+  public:
     TField(TDataSet* dataSet, TFieldDef def, int index);
 
     const std::string& FieldName() const { return def_.Name; }
-    const std::string& DisplayLabel() const { return displayLabel_.empty() ? def_.Name : displayLabel_; }
+    const std::string& DisplayLabel() const {
+        return displayLabel_.empty() ? def_.Name : displayLabel_;
+    }
     void SetDisplayLabel(std::string label) { displayLabel_ = std::move(label); }
     TFieldType DataType() const { return def_.DataType; }
     int Index() const { return index_; }  // position in the dataset's Fields, -1 when none
-    TAlignment Alignment() const;          // numeric fields right, others left
+    TAlignment Alignment() const;         // numeric fields right, others left
     int Size() const { return def_.Size; }
     int Precision() const { return precision_; }  // float fields; default 15
     int DisplayWidth() const;  // characters shown: the size of a string field, else by type
@@ -100,7 +124,7 @@ public:
     //  - unknown type: any single value unchanged.
     Variant Convert(const Variant& v) const;
 
-private:
+  private:
     friend class TDataSet;
     [[noreturn]] void InvalidValue() const;
 
@@ -115,7 +139,7 @@ private:
 // A view bound to a dataset (a grid). It is told when the data changed, except while the
 // dataset's controls are disabled; it is refreshed once when they are enabled again.
 class TDataLink {
-public:
+  public:
     virtual ~TDataLink() = default;
     virtual void DataSetChanged() = 0;  // records, the cursor or the active state changed
     virtual void DataSetDestroyed() {}  // the dataset is going away; forget it
@@ -126,7 +150,7 @@ public:
 using TRecordId = std::int64_t;
 
 class TDataSet : public TComponent {
-public:
+  public:
     explicit TDataSet(TComponent* owner = nullptr);
     ~TDataSet() override;
     const char* ClassName() const override { return "TDataSet"; }
@@ -152,7 +176,8 @@ public:
     // Record editing.
     void Append();  // a new record at the end: State insert, fields empty (or their defaults)
     void Insert() { Append(); }
-    void Edit();    // the current record: State edit ("Cannot perform this operation on an empty dataset")
+    void
+    Edit();  // the current record: State edit ("Cannot perform this operation on an empty dataset")
     void Post();    // stores the record; on failure raises and stays in edit/insert state
     void Cancel();  // discards the record being edited; State browse
     // Removes the current record; the next becomes current. When the last record was removed,
@@ -166,7 +191,7 @@ public:
         if (index < 0 || index >= FieldCount()) FieldIndexError(index);
         return fields_[static_cast<std::size_t>(index)].get();
     }
-    TField* FindField(const std::string& name) const;  // letter case ignored; nullptr when none
+    TField* FindField(const std::string& name) const;    // letter case ignored; nullptr when none
     TField* FieldByName(const std::string& name) const;  // "Field '%s' not found"
     // Values of the current record: one name gives the value, "A;B" gives an array.
     Variant FieldValues(const std::string& names) const;
@@ -197,7 +222,7 @@ public:
     virtual void ReadRecords(std::int64_t first, std::int64_t count,
                              std::vector<std::vector<Variant>>& out);
 
-protected:
+  protected:
     enum TSeek : std::uint8_t { skFirst, skLast, skNext, skPrior };
 
     // Hooks of a storage engine.
@@ -237,7 +262,7 @@ protected:
     // Makes the fields match the definitions; unchanged leading fields keep their objects.
     void SetFieldDefs(const std::vector<TFieldDef>& defs);
 
-private:
+  private:
     friend class TField;
     [[noreturn]] static void FieldIndexError(int index);
     void CheckActive() const;

@@ -6,7 +6,9 @@ namespace qel {
 
 TMemTable::TMemTable(TComponent* owner) : TDataSet(owner) {}
 
-TMemTable::~TMemTable() { CloseQuietly(); }
+TMemTable::~TMemTable() {
+    CloseQuietly();
+}
 
 TField* TMemTable::AddField(const std::string& name, TFieldType type, int size, bool required) {
     CheckInactive();
@@ -31,13 +33,19 @@ void TMemTable::EmptyTable() {
     if (active) Open();
 }
 
-std::vector<TFieldDef> TMemTable::InternalOpen() { return defs_; }
+std::vector<TFieldDef> TMemTable::InternalOpen() {
+    return defs_;
+}
 
 bool TMemTable::InternalSeek(TSeek how, TRecordId& id) {
     if (records_.empty()) return false;
     switch (how) {
-        case skFirst: id = records_.begin()->first; return true;
-        case skLast: id = records_.rbegin()->first; return true;
+        case skFirst:
+            id = records_.begin()->first;
+            return true;
+        case skLast:
+            id = records_.rbegin()->first;
+            return true;
         case skNext: {
             auto it = records_.upper_bound(id);
             if (it == records_.end()) return false;
@@ -67,7 +75,8 @@ TRecordId TMemTable::InternalInsert(const std::vector<Variant>& values, const TF
         if (defs_[i].DataType != ftAutoInc) continue;
         if (record[i].IsNull()) {
             record[i] = Variant(nextAutoInc_++);
-        } else if (record[i].kind() == Variant::vkInteger && record[i].IntegerValue() >= nextAutoInc_) {
+        } else if (record[i].kind() == Variant::vkInteger &&
+                   record[i].IntegerValue() >= nextAutoInc_) {
             nextAutoInc_ = record[i].IntegerValue() + 1;
         }
     }
@@ -85,7 +94,9 @@ void TMemTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values,
     }
 }
 
-void TMemTable::InternalDelete(TRecordId id) { records_.erase(id); }
+void TMemTable::InternalDelete(TRecordId id) {
+    records_.erase(id);
+}
 
 std::int64_t TMemTable::InternalRecNo(TRecordId id) {
     auto it = records_.find(id);

@@ -12,7 +12,7 @@
 namespace qel {
 
 class TMemTable : public TDataSet {
-public:
+  public:
     explicit TMemTable(TComponent* owner = nullptr);
     ~TMemTable() override;
     const char* ClassName() const override { return "TMemTable"; }
@@ -29,19 +29,22 @@ public:
     void FlushBuffers() override { ++flushCount_; }
     int FlushCount() const { return flushCount_; }
 
-protected:
+  protected:
     std::vector<TFieldDef> InternalOpen() override;
     void InternalClose() override {}
-    std::int64_t InternalRecordCount() override { return static_cast<std::int64_t>(records_.size()); }
+    std::int64_t InternalRecordCount() override {
+        return static_cast<std::int64_t>(records_.size());
+    }
     bool InternalSeek(TSeek how, TRecordId& id) override;
     bool InternalRead(TRecordId id, std::vector<Variant>& values) override;
-    TRecordId InternalInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) override;
+    TRecordId InternalInsert(const std::vector<Variant>& values,
+                             const TFieldFlags& assigned) override;
     void InternalUpdate(TRecordId id, const std::vector<Variant>& values,
                         const TFieldFlags& assigned) override;
     void InternalDelete(TRecordId id) override;
     std::int64_t InternalRecNo(TRecordId id) override;
 
-private:
+  private:
     std::vector<TFieldDef> defs_;
     std::map<TRecordId, std::vector<Variant>> records_;
     TRecordId nextId_ = 1;

@@ -18,14 +18,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kAnchorStep = 64;          // every 64th position read by a view is remembered
+constexpr int kAnchorStep = 64;  // every 64th position read by a view is remembered
 constexpr std::size_t kMaxAnchors = 65536;
 
 bool IsBlobType(TFieldType t) {
     switch (t) {
-        case ftBlob: case ftBytes: case ftVarBytes: case ftGraphic: case ftParadoxOle:
-        case ftDBaseOle: case ftTypedBinary: return true;
-        default: return false;
+        case ftBlob:
+        case ftBytes:
+        case ftVarBytes:
+        case ftGraphic:
+        case ftParadoxOle:
+        case ftDBaseOle:
+        case ftTypedBinary:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -44,7 +51,7 @@ Variant IntegerVariant(sqlite3_int64 v) {
 
 // Runs a statement through a scope: reset and unbound however the scope ends.
 class Using {
-public:
+  public:
     explicit Using(sqlite3_stmt* s) : s_(s) {}
     ~Using() {
         sqlite3_reset(s_);
@@ -53,18 +60,21 @@ public:
     Using(const Using&) = delete;
     Using& operator=(const Using&) = delete;
 
-private:
+  private:
     sqlite3_stmt* s_;
 };
 
 std::string ColumnText(sqlite3_stmt* s, int col) {
     const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(s, col))) : std::string();
+    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(s, col)))
+             : std::string();
 }
 
 }  // namespace
 
-void TSqliteTable::StmtDeleter::operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+void TSqliteTable::StmtDeleter::operator()(sqlite3_stmt* s) const {
+    sqlite3_finalize(s);
+}
 
 TSqliteTable::TSqliteTable(TComponent* owner) : TDataSet(owner) {}
 
@@ -103,7 +113,9 @@ std::string TSqliteTable::FileName() const {
     return (fs::path(databaseName_) / fs::path(tableName_)).string();
 }
 
-bool TSqliteTable::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+bool TSqliteTable::InTransaction() const {
+    return db_ != nullptr && sqlite3_get_autocommit(db_) == 0;
+}
 
 std::string TSqliteTable::QuoteName(const std::string& name) {
     std::string out = "\"";
@@ -136,17 +148,40 @@ TFieldType TSqliteTable::FieldTypeOf(const std::string& declared, int& size) {
         TFieldType type;
     };
     static const Entry kTypes[] = {
-        {"INTEGER", ftInteger}, {"INT", ftInteger}, {"MEDIUMINT", ftInteger},
-        {"SMALLINT", ftSmallint}, {"TINYINT", ftSmallint}, {"INT2", ftSmallint},
-        {"BIGINT", ftLargeint}, {"INT8", ftLargeint}, {"UNSIGNED BIG INT", ftLargeint},
-        {"REAL", ftFloat}, {"FLOAT", ftFloat}, {"DOUBLE", ftFloat}, {"DOUBLE PRECISION", ftFloat},
-        {"NUMERIC", ftBCD}, {"DECIMAL", ftBCD}, {"MONEY", ftCurrency}, {"CURRENCY", ftCurrency},
-        {"BOOLEAN", ftBoolean}, {"BOOL", ftBoolean},
-        {"DATE", ftDate}, {"TIME", ftTime}, {"DATETIME", ftDateTime}, {"TIMESTAMP", ftDateTime},
-        {"CHAR", ftString}, {"CHARACTER", ftString}, {"VARCHAR", ftString},
-        {"VARYING CHARACTER", ftString}, {"NCHAR", ftString}, {"NATIVE CHARACTER", ftString},
-        {"NVARCHAR", ftString}, {"TEXT", ftString},
-        {"CLOB", ftMemo}, {"MEMO", ftMemo}, {"BLOB", ftBlob},
+        {"INTEGER", ftInteger},
+        {"INT", ftInteger},
+        {"MEDIUMINT", ftInteger},
+        {"SMALLINT", ftSmallint},
+        {"TINYINT", ftSmallint},
+        {"INT2", ftSmallint},
+        {"BIGINT", ftLargeint},
+        {"INT8", ftLargeint},
+        {"UNSIGNED BIG INT", ftLargeint},
+        {"REAL", ftFloat},
+        {"FLOAT", ftFloat},
+        {"DOUBLE", ftFloat},
+        {"DOUBLE PRECISION", ftFloat},
+        {"NUMERIC", ftBCD},
+        {"DECIMAL", ftBCD},
+        {"MONEY", ftCurrency},
+        {"CURRENCY", ftCurrency},
+        {"BOOLEAN", ftBoolean},
+        {"BOOL", ftBoolean},
+        {"DATE", ftDate},
+        {"TIME", ftTime},
+        {"DATETIME", ftDateTime},
+        {"TIMESTAMP", ftDateTime},
+        {"CHAR", ftString},
+        {"CHARACTER", ftString},
+        {"VARCHAR", ftString},
+        {"VARYING CHARACTER", ftString},
+        {"NCHAR", ftString},
+        {"NATIVE CHARACTER", ftString},
+        {"NVARCHAR", ftString},
+        {"TEXT", ftString},
+        {"CLOB", ftMemo},
+        {"MEMO", ftMemo},
+        {"BLOB", ftBlob},
     };
     for (const Entry& e : kTypes) {
         if (name == e.name) {
@@ -162,7 +197,8 @@ TFieldType TSqliteTable::FieldTypeOf(const std::string& declared, int& size) {
     if (name.empty()) return ftUnknown;
     if (ContainsText(name, "INT")) return ftInteger;
     if (ContainsText(name, "BLOB")) return ftBlob;
-    if (ContainsText(name, "REAL") || ContainsText(name, "FLOA") || ContainsText(name, "DOUB")) return ftFloat;
+    if (ContainsText(name, "REAL") || ContainsText(name, "FLOA") || ContainsText(name, "DOUB"))
+        return ftFloat;
     return ftUnknown;
 }
 
@@ -172,8 +208,8 @@ TFieldType TSqliteTable::FieldTypeOf(const std::string& declared, int& size) {
 sqlite3_stmt* TSqliteTable::Prepare(Stmt& slot, const std::string& sql) {
     if (slot) return slot.get();
     sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                                &s, nullptr);
+    int rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                                SQLITE_PREPARE_PERSISTENT, &s, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_finalize(s);
         Fail("prepare a statement for", rc);
@@ -194,13 +230,15 @@ void TSqliteTable::Fail(const char* action, int rc) {
         throw EDatabaseError(text);
     }
     if (pendingRows_ > 0 && db_ && sqlite3_get_autocommit(db_)) {
-        text += Format("; the write transaction was rolled back and %lld posted record(s) were lost",
-                       static_cast<long long>(pendingRows_));
+        text +=
+            Format("; the write transaction was rolled back and %lld posted record(s) were lost",
+                   static_cast<long long>(pendingRows_));
         pendingRows_ = 0;
         ForgetWrites();
         sqlite3_stmt* s = nullptr;
         std::string sql = "SELECT count(*) FROM " + quotedTable_;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW) {
             count_ = sqlite3_column_int64(s, 0);
         }
         sqlite3_finalize(s);
@@ -221,20 +259,28 @@ void TSqliteTable::Bind(sqlite3_stmt* s, int param, const Variant& v, TFieldType
     int rc = SQLITE_OK;
     switch (v.kind()) {
         case Variant::vkEmpty:
-        case Variant::vkNull: rc = sqlite3_bind_null(s, param); break;
-        case Variant::vkInteger: rc = sqlite3_bind_int64(s, param, v.IntegerValue()); break;
+        case Variant::vkNull:
+            rc = sqlite3_bind_null(s, param);
+            break;
+        case Variant::vkInteger:
+            rc = sqlite3_bind_int64(s, param, v.IntegerValue());
+            break;
         case Variant::vkReal:
             if (IsIntegerType(type)) {
-                rc = sqlite3_bind_int64(s, param, static_cast<sqlite3_int64>(std::llround(v.RealValue())));
+                rc = sqlite3_bind_int64(s, param,
+                                        static_cast<sqlite3_int64>(std::llround(v.RealValue())));
             } else {
                 rc = sqlite3_bind_double(s, param, v.RealValue());
             }
             break;
-        case Variant::vkBoolean: rc = sqlite3_bind_int(s, param, v.BooleanValue() ? 1 : 0); break;
+        case Variant::vkBoolean:
+            rc = sqlite3_bind_int(s, param, v.BooleanValue() ? 1 : 0);
+            break;
         case Variant::vkDateTime: {
             // Dates and times as ISO-8601 text, which SQLite's date functions read.
             std::string iso = DateTimeToIso(v.RealValue(), type != ftTime, type != ftDate);
-            rc = sqlite3_bind_text(s, param, iso.data(), static_cast<int>(iso.size()), SQLITE_TRANSIENT);
+            rc = sqlite3_bind_text(s, param, iso.data(), static_cast<int>(iso.size()),
+                                   SQLITE_TRANSIENT);
             break;
         }
         case Variant::vkText: {
@@ -246,14 +292,16 @@ void TSqliteTable::Bind(sqlite3_stmt* s, int param, const Variant& v, TFieldType
             }
             break;
         }
-        case Variant::vkArray: throw EVariantError(msg::kInvalidVarCast);
+        case Variant::vkArray:
+            throw EVariantError(msg::kInvalidVarCast);
     }
     if (rc != SQLITE_OK) Fail("bind a value for", rc);
 }
 
 Variant TSqliteTable::Column(sqlite3_stmt* s, int col, TFieldType type) const {
     switch (sqlite3_column_type(s, col)) {
-        case SQLITE_NULL: return Variant::Null();
+        case SQLITE_NULL:
+            return Variant::Null();
         case SQLITE_INTEGER: {
             sqlite3_int64 v = sqlite3_column_int64(s, col);
             if (type == ftBoolean) return Variant(v != 0);
@@ -276,7 +324,8 @@ Variant TSqliteTable::Column(sqlite3_stmt* s, int col, TFieldType type) const {
         }
         default: {  // BLOB: bytes
             const auto* p = static_cast<const char*>(sqlite3_column_blob(s, col));
-            return Variant(std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, col))));
+            return Variant(
+                std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, col))));
         }
     }
 }
@@ -324,7 +373,8 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
     {
         sqlite3_stmt* s = nullptr;
         const char* sql =
-            "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+            "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
+            "'sqlite\\_%' ESCAPE '\\'";
         rc = sqlite3_prepare_v2(db_, sql, -1, &s, nullptr);
         Stmt guard(s);
         if (rc != SQLITE_OK) {
@@ -372,15 +422,17 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
     std::string aliasColumn;
     {
         sqlite3_stmt* s = nullptr;
-        sqlite3_prepare_v2(db_, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1", -1, &s, nullptr);
+        sqlite3_prepare_v2(db_, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1",
+                           -1, &s, nullptr);
         Stmt guard(s);
         sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
         if (sqlite3_step(s) == SQLITE_ROW) createSql = UpperCase(ColumnText(s, 0));
     }
     {
         sqlite3_stmt* s = nullptr;
-        rc = sqlite3_prepare_v2(db_, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?1)",
-                                -1, &s, nullptr);
+        rc = sqlite3_prepare_v2(
+            db_, "SELECT name, type, \"notnull\", dflt_value, pk FROM pragma_table_info(?1)", -1,
+            &s, nullptr);
         Stmt guard(s);
         if (rc != SQLITE_OK) fail(sqlite3_errmsg(db_));
         sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
@@ -428,14 +480,16 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
     }
     {
         sqlite3_stmt* s = nullptr;
-        std::string sql = "SELECT count(*), max(" + (rowid_.empty() ? std::string("rowid") : rowid_) + ") FROM " +
+        std::string sql = "SELECT count(*), max(" +
+                          (rowid_.empty() ? std::string("rowid") : rowid_) + ") FROM " +
                           quotedTable_;
         rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr);
         Stmt guard(s);
         if (rc != SQLITE_OK || rowid_.empty()) {
             ReleaseConnection();
-            throw EDatabaseError(Format("Cannot open table '%s' in '%s': only tables with a rowid are supported",
-                                        sqlTable_, file));
+            throw EDatabaseError(
+                Format("Cannot open table '%s' in '%s': only tables with a rowid are supported",
+                       sqlTable_, file));
         }
         rc = sqlite3_step(s);
         if (rc != SQLITE_ROW) fail(sqlite3_errmsg(db_));
@@ -495,7 +549,9 @@ void TSqliteTable::InternalClose() {
             if (sqlite3_get_autocommit(db_) == 0) {
                 sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             }
-            if (lost > 0) failure += Format("; %lld posted record(s) were not saved", static_cast<long long>(lost));
+            if (lost > 0)
+                failure +=
+                    Format("; %lld posted record(s) were not saved", static_cast<long long>(lost));
         }
     }
     pendingRows_ = 0;
@@ -522,7 +578,8 @@ void TSqliteTable::BeginWrite() {
         Commit();
     }
     if (wal_ && !bulkSync_ && ControlsDisabled() && !readOnly_) {
-        bulkSync_ = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr) == SQLITE_OK;
+        bulkSync_ = sqlite3_exec(db_, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr) ==
+                    SQLITE_OK;
     }
     sqlite3_stmt* s = Prepare(begin_, "BEGIN IMMEDIATE");
     Using use(s);
@@ -598,12 +655,24 @@ void TSqliteTable::RememberWrite(char kind, TRecordId id, const std::vector<Vari
         if (!(*assigned)[i]) continue;
         const Variant& v = (*values)[i];
         switch (v.kind()) {
-            case Variant::vkInteger: bytes += sizeof(std::int32_t); break;
-            case Variant::vkReal: case Variant::vkDateTime: bytes += sizeof(double); break;
-            case Variant::vkBoolean: bytes += 1; break;
-            case Variant::vkText: bytes += sizeof(std::size_t) + v.TextValue().size(); break;
-            case Variant::vkArray: pendingReplayable_ = false; break;
-            default: break;
+            case Variant::vkInteger:
+                bytes += sizeof(std::int32_t);
+                break;
+            case Variant::vkReal:
+            case Variant::vkDateTime:
+                bytes += sizeof(double);
+                break;
+            case Variant::vkBoolean:
+                bytes += 1;
+                break;
+            case Variant::vkText:
+                bytes += sizeof(std::size_t) + v.TextValue().size();
+                break;
+            case Variant::vkArray:
+                pendingReplayable_ = false;
+                break;
+            default:
+                break;
         }
     }
     const std::size_t first = pendingValues_.size();
@@ -626,19 +695,23 @@ void TSqliteTable::RememberWrite(char kind, TRecordId id, const std::vector<Vari
                 put(&x, sizeof x);
                 break;
             }
-            case Variant::vkReal: case Variant::vkDateTime: {
+            case Variant::vkReal:
+            case Variant::vkDateTime: {
                 const double x = v.RealValue();
                 put(&x, sizeof x);
                 break;
             }
-            case Variant::vkBoolean: *out++ = static_cast<char>(v.BooleanValue()); break;
+            case Variant::vkBoolean:
+                *out++ = static_cast<char>(v.BooleanValue());
+                break;
             case Variant::vkText: {
                 const std::size_t size = v.TextValue().size();
                 put(&size, sizeof size);
                 put(v.TextValue().data(), size);
                 break;
             }
-            default: break;
+            default:
+                break;
         }
     }
 }
@@ -650,7 +723,8 @@ void TSqliteTable::ForgetWrites() {
 }
 
 bool TSqliteTable::ReplayPending() noexcept {
-    if (!pendingReplayable_ || pendingWrites_.size() != static_cast<std::size_t>(pendingRows_)) return false;
+    if (!pendingReplayable_ || pendingWrites_.size() != static_cast<std::size_t>(pendingRows_))
+        return false;
     replaying_ = true;
     bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
     try {
@@ -659,7 +733,8 @@ bool TSqliteTable::ReplayPending() noexcept {
         ok = false;
     }
     ok = ok && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-    if (!ok && sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!ok && sqlite3_get_autocommit(db_) == 0)
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     replaying_ = false;
     if (ok) {
         pendingRows_ = 0;
@@ -680,18 +755,29 @@ void TSqliteTable::ReplayWrite(std::size_t index) {
             const char kind = pendingValues_[pos++];
             if (kind == kNotAssigned) continue;
             switch (static_cast<Variant::Kind>(kind)) {
-                case Variant::vkNull: values[i] = Variant::Null(); break;
-                case Variant::vkInteger: values[i] = Variant(Unpack<std::int32_t>(pendingValues_, pos)); break;
-                case Variant::vkReal: values[i] = Variant(Unpack<double>(pendingValues_, pos)); break;
-                case Variant::vkDateTime: values[i] = Variant::FromDateTime(Unpack<double>(pendingValues_, pos)); break;
-                case Variant::vkBoolean: values[i] = Variant(pendingValues_[pos++] != 0); break;
+                case Variant::vkNull:
+                    values[i] = Variant::Null();
+                    break;
+                case Variant::vkInteger:
+                    values[i] = Variant(Unpack<std::int32_t>(pendingValues_, pos));
+                    break;
+                case Variant::vkReal:
+                    values[i] = Variant(Unpack<double>(pendingValues_, pos));
+                    break;
+                case Variant::vkDateTime:
+                    values[i] = Variant::FromDateTime(Unpack<double>(pendingValues_, pos));
+                    break;
+                case Variant::vkBoolean:
+                    values[i] = Variant(pendingValues_[pos++] != 0);
+                    break;
                 case Variant::vkText: {
                     const auto size = Unpack<std::size_t>(pendingValues_, pos);
                     values[i] = Variant(std::string_view(pendingValues_).substr(pos, size));
                     pos += size;
                     break;
                 }
-                default: break;
+                default:
+                    break;
             }
             if (!(w.Kind == 'i' && quotedColumns_[i] == rowid_)) fields.push_back(i);
         }
@@ -738,7 +824,6 @@ void TSqliteTable::WriteStep(sqlite3_stmt* s, const char* action) {
     }
 }
 
-
 // ---------------------------------------------------------------------------------------------
 // Records
 
@@ -746,14 +831,19 @@ bool TSqliteTable::InternalSeek(TSeek how, TRecordId& id) {
     const std::string from = " FROM " + quotedTable_;
     sqlite3_stmt* s = nullptr;
     switch (how) {
-        case skFirst: s = Prepare(first_, "SELECT " + rowid_ + from + " ORDER BY " + rowid_ + " LIMIT 1"); break;
-        case skLast: s = Prepare(last_, "SELECT " + rowid_ + from + " ORDER BY " + rowid_ + " DESC LIMIT 1"); break;
+        case skFirst:
+            s = Prepare(first_, "SELECT " + rowid_ + from + " ORDER BY " + rowid_ + " LIMIT 1");
+            break;
+        case skLast:
+            s = Prepare(last_, "SELECT " + rowid_ + from + " ORDER BY " + rowid_ + " DESC LIMIT 1");
+            break;
         case skNext:
-            s = Prepare(next_, "SELECT " + rowid_ + from + " WHERE " + rowid_ + " > ?1 ORDER BY " + rowid_ + " LIMIT 1");
+            s = Prepare(next_, "SELECT " + rowid_ + from + " WHERE " + rowid_ + " > ?1 ORDER BY " +
+                                   rowid_ + " LIMIT 1");
             break;
         case skPrior:
-            s = Prepare(prior_,
-                        "SELECT " + rowid_ + from + " WHERE " + rowid_ + " < ?1 ORDER BY " + rowid_ + " DESC LIMIT 1");
+            s = Prepare(prior_, "SELECT " + rowid_ + from + " WHERE " + rowid_ + " < ?1 ORDER BY " +
+                                    rowid_ + " DESC LIMIT 1");
             break;
     }
     Using use(s);
@@ -765,16 +855,19 @@ bool TSqliteTable::InternalSeek(TSeek how, TRecordId& id) {
 
 bool TSqliteTable::InternalRead(TRecordId id, std::vector<Variant>& values) {
     std::string cols = ColumnList();
-    sqlite3_stmt* s = Prepare(read_, "SELECT " + rowid_ + cols + " FROM " + quotedTable_ + " WHERE " + rowid_ + " = ?1");
+    sqlite3_stmt* s = Prepare(
+        read_, "SELECT " + rowid_ + cols + " FROM " + quotedTable_ + " WHERE " + rowid_ + " = ?1");
     Using use(s);
     sqlite3_bind_int64(s, 1, id);
     if (!Step(s, "read")) return false;
     values.resize(defs_.size());
-    for (std::size_t i = 0; i < defs_.size(); ++i) values[i] = Column(s, static_cast<int>(i) + 1, defs_[i].DataType);
+    for (std::size_t i = 0; i < defs_.size(); ++i)
+        values[i] = Column(s, static_cast<int>(i) + 1, defs_[i].DataType);
     return true;
 }
 
-TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) {
+TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values,
+                                       const TFieldFlags& assigned) {
     BeginWrite();
     // One prepared statement per pattern of assigned fields (an import assigns the same fields
     // on every row); the fields left out take the table's defaults.
@@ -794,8 +887,9 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const
             params += n ? ", ?" : "?";
             params += std::to_string(++n);
         }
-        Prepare(slot, n == 0 ? "INSERT INTO " + quotedTable_ + " DEFAULT VALUES"
-                             : "INSERT INTO " + quotedTable_ + " (" + cols + ") VALUES (" + params + ")");
+        Prepare(slot,
+                n == 0 ? "INSERT INTO " + quotedTable_ + " DEFAULT VALUES"
+                       : "INSERT INTO " + quotedTable_ + " (" + cols + ") VALUES (" + params + ")");
     }
     sqlite3_stmt* s = slot.get();
     {
@@ -814,7 +908,8 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values, const
     return id;
 }
 
-void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values, const TFieldFlags& assigned) {
+void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values,
+                                  const TFieldFlags& assigned) {
     int n = 0;
     key_.assign(assigned.size(), '0');
     for (std::size_t i = 0; i < assigned.size(); ++i) {
@@ -831,7 +926,8 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
             sets += (k ? ", " : "") + quotedColumns_[i] + " = ?";
             sets += std::to_string(++k);
         }
-        Prepare(slot, "UPDATE " + quotedTable_ + " SET " + sets + " WHERE " + rowid_ + " = ?" + std::to_string(n + 1));
+        Prepare(slot, "UPDATE " + quotedTable_ + " SET " + sets + " WHERE " + rowid_ + " = ?" +
+                          std::to_string(n + 1));
     }
     sqlite3_stmt* s = slot.get();
     {
@@ -853,7 +949,8 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
 
 void TSqliteTable::InternalDelete(TRecordId id) {
     BeginWrite();
-    sqlite3_stmt* s = Prepare(delete_, "DELETE FROM " + quotedTable_ + " WHERE " + rowid_ + " = ?1");
+    sqlite3_stmt* s =
+        Prepare(delete_, "DELETE FROM " + quotedTable_ + " WHERE " + rowid_ + " = ?1");
     {
         Using use(s);
         sqlite3_bind_int64(s, 1, id);
@@ -866,8 +963,9 @@ void TSqliteTable::InternalDelete(TRecordId id) {
     ForgetAnchorsFrom(id);
 }
 
-bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values,
-                                  TLocateOptions options, TRecordId& found) {
+bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes,
+                                  const std::vector<Variant>& values, TLocateOptions options,
+                                  TRecordId& found) {
     if (options != 0) return TDataSet::InternalLocate(fieldIndexes, values, options, found);
     // One statement per key field list and pattern of null keys: "=" for values (an index on
     // the key columns serves it), "IS NULL" for nulls.
@@ -891,14 +989,15 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes, const st
                 if (values[k].IsText()) where += " COLLATE BINARY";
             }
         }
-        Prepare(slot, "SELECT " + rowid_ + " FROM " + quotedTable_ + " WHERE " + where + " ORDER BY " + rowid_ +
-                          " LIMIT 1");
+        Prepare(slot, "SELECT " + rowid_ + " FROM " + quotedTable_ + " WHERE " + where +
+                          " ORDER BY " + rowid_ + " LIMIT 1");
     }
     sqlite3_stmt* s = slot.get();
     Using use(s);
     int param = 0;
     for (std::size_t k = 0; k < fieldIndexes.size(); ++k) {
-        if (!values[k].IsNull()) Bind(s, ++param, values[k], defs_[static_cast<std::size_t>(fieldIndexes[k])].DataType);
+        if (!values[k].IsNull())
+            Bind(s, ++param, values[k], defs_[static_cast<std::size_t>(fieldIndexes[k])].DataType);
     }
     if (!Step(s, "search")) return false;
     found = sqlite3_column_int64(s, 0);
@@ -906,7 +1005,8 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes, const st
 }
 
 std::int64_t TSqliteTable::InternalRecNo(TRecordId id) {
-    sqlite3_stmt* s = Prepare(recNo_, "SELECT count(*) FROM " + quotedTable_ + " WHERE " + rowid_ + " <= ?1");
+    sqlite3_stmt* s =
+        Prepare(recNo_, "SELECT count(*) FROM " + quotedTable_ + " WHERE " + rowid_ + " <= ?1");
     Using use(s);
     sqlite3_bind_int64(s, 1, id);
     if (!Step(s, "read")) return 0;
@@ -915,10 +1015,12 @@ std::int64_t TSqliteTable::InternalRecNo(TRecordId id) {
 
 void TSqliteTable::ForgetAnchorsFrom(TRecordId id) {
     // Positions of records after `id` have moved; those before it have not.
-    while (!anchors_.empty() && std::prev(anchors_.end())->second >= id) anchors_.erase(std::prev(anchors_.end()));
+    while (!anchors_.empty() && std::prev(anchors_.end())->second >= id)
+        anchors_.erase(std::prev(anchors_.end()));
 }
 
-void TSqliteTable::ReadRecords(std::int64_t first, std::int64_t count, std::vector<std::vector<Variant>>& out) {
+void TSqliteTable::ReadRecords(std::int64_t first, std::int64_t count,
+                               std::vector<std::vector<Variant>>& out) {
     out.clear();
     if (!Active()) throw EDatabaseError(msg::kDataSetClosed);
     if (first < 0 || count <= 0) return;
@@ -931,7 +1033,8 @@ void TSqliteTable::ReadRecords(std::int64_t first, std::int64_t count, std::vect
     if (anchor != anchors_.begin()) {
         --anchor;
         pos = anchor->first;
-        s = Prepare(pageFrom_, select + " WHERE " + rowid_ + " >= ?1 ORDER BY " + rowid_ + " LIMIT ?2 OFFSET ?3");
+        s = Prepare(pageFrom_, select + " WHERE " + rowid_ + " >= ?1 ORDER BY " + rowid_ +
+                                   " LIMIT ?2 OFFSET ?3");
         sqlite3_bind_int64(s, 1, anchor->second);
     } else {
         s = Prepare(page_, select + " ORDER BY " + rowid_ + " LIMIT ?2 OFFSET ?3");
@@ -941,9 +1044,11 @@ void TSqliteTable::ReadRecords(std::int64_t first, std::int64_t count, std::vect
     sqlite3_bind_int64(s, 3, first - pos);
     std::int64_t at = first;
     while (Step(s, "read")) {
-        if (at % kAnchorStep == 0 && anchors_.size() < kMaxAnchors) anchors_[at] = sqlite3_column_int64(s, 0);
+        if (at % kAnchorStep == 0 && anchors_.size() < kMaxAnchors)
+            anchors_[at] = sqlite3_column_int64(s, 0);
         std::vector<Variant> row(defs_.size());
-        for (std::size_t i = 0; i < defs_.size(); ++i) row[i] = Column(s, static_cast<int>(i) + 1, defs_[i].DataType);
+        for (std::size_t i = 0; i < defs_.size(); ++i)
+            row[i] = Column(s, static_cast<int>(i) + 1, defs_[i].DataType);
         out.push_back(std::move(row));
         ++at;
     }
@@ -959,30 +1064,63 @@ void TSqliteTable::CreateTable(const std::string& fileName, const std::string& t
         const TFieldDef& f = fields[i];
         std::string type;
         switch (f.DataType) {
-            case ftAutoInc: type = "INTEGER PRIMARY KEY AUTOINCREMENT"; break;
-            case ftSmallint: case ftWord: type = "SMALLINT"; break;
-            case ftInteger: type = "INTEGER"; break;
-            case ftLargeint: type = "BIGINT"; break;
-            case ftFloat: type = "REAL"; break;
-            case ftCurrency: type = "MONEY"; break;
-            case ftBCD: type = "NUMERIC"; break;
-            case ftBoolean: type = "BOOLEAN"; break;
-            case ftDate: type = "DATE"; break;
-            case ftTime: type = "TIME"; break;
-            case ftDateTime: type = "DATETIME"; break;
-            case ftString: case ftFixedChar: case ftWideString:
+            case ftAutoInc:
+                type = "INTEGER PRIMARY KEY AUTOINCREMENT";
+                break;
+            case ftSmallint:
+            case ftWord:
+                type = "SMALLINT";
+                break;
+            case ftInteger:
+                type = "INTEGER";
+                break;
+            case ftLargeint:
+                type = "BIGINT";
+                break;
+            case ftFloat:
+                type = "REAL";
+                break;
+            case ftCurrency:
+                type = "MONEY";
+                break;
+            case ftBCD:
+                type = "NUMERIC";
+                break;
+            case ftBoolean:
+                type = "BOOLEAN";
+                break;
+            case ftDate:
+                type = "DATE";
+                break;
+            case ftTime:
+                type = "TIME";
+                break;
+            case ftDateTime:
+                type = "DATETIME";
+                break;
+            case ftString:
+            case ftFixedChar:
+            case ftWideString:
                 type = f.Size > 0 ? "VARCHAR(" + std::to_string(f.Size) + ")" : "TEXT";
                 break;
-            case ftMemo: case ftFmtMemo: type = "TEXT"; break;
-            case ftUnknown: type = ""; break;
-            default: type = "BLOB"; break;
+            case ftMemo:
+            case ftFmtMemo:
+                type = "TEXT";
+                break;
+            case ftUnknown:
+                type = "";
+                break;
+            default:
+                type = "BLOB";
+                break;
         }
         sql += (i ? ", " : "") + QuoteName(f.Name) + (type.empty() ? "" : " " + type);
         if (f.Required && f.DataType != ftAutoInc) sql += " NOT NULL";
     }
     sql += ")";
     sqlite3* db = nullptr;
-    int rc = sqlite3_open_v2(fileName.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    int rc =
+        sqlite3_open_v2(fileName.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     std::string error;
     if (rc == SQLITE_OK) {
         char* err = nullptr;
@@ -994,7 +1132,8 @@ void TSqliteTable::CreateTable(const std::string& fileName, const std::string& t
     }
     sqlite3_close_v2(db);
     if (!error.empty()) {
-        throw EDatabaseError(Format("Cannot create table '%s' in '%s': %s", tableName, fileName, error));
+        throw EDatabaseError(
+            Format("Cannot create table '%s' in '%s': %s", tableName, fileName, error));
     }
 }
 

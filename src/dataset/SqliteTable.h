@@ -27,7 +27,7 @@ struct sqlite3_stmt;
 namespace qel {
 
 class TSqliteTable : public TDataSet {
-public:
+  public:
     // The writes a bulk stretch keeps uncommitted at most; the next write commits them first.
     static constexpr std::size_t kMaxPendingWrites = 65536;
 
@@ -77,13 +77,14 @@ public:
     // An identifier for SQL: in double quotes, inner quotes doubled.
     static std::string QuoteName(const std::string& name);
 
-protected:
+  protected:
     std::vector<TFieldDef> InternalOpen() override;
     void InternalClose() override;
     std::int64_t InternalRecordCount() override { return count_; }
     bool InternalSeek(TSeek how, TRecordId& id) override;
     bool InternalRead(TRecordId id, std::vector<Variant>& values) override;
-    TRecordId InternalInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) override;
+    TRecordId InternalInsert(const std::vector<Variant>& values,
+                             const TFieldFlags& assigned) override;
     void InternalUpdate(TRecordId id, const std::vector<Variant>& values,
                         const TFieldFlags& assigned) override;
     void InternalDelete(TRecordId id) override;
@@ -92,7 +93,7 @@ protected:
     std::int64_t InternalRecNo(TRecordId id) override;
     void InternalFlush() override;
 
-private:
+  private:
     struct StmtDeleter {
         void operator()(sqlite3_stmt* s) const;
     };
@@ -101,7 +102,8 @@ private:
     sqlite3_stmt* Prepare(Stmt& slot, const std::string& sql);
     // Runs a statement to its first row (true) or its end (false); raises on failure.
     bool Step(sqlite3_stmt* s, const char* action);
-    void WriteStep(sqlite3_stmt* s, const char* action);  // a write; ends an empty transaction on failure
+    void WriteStep(sqlite3_stmt* s,
+                   const char* action);  // a write; ends an empty transaction on failure
     [[noreturn]] void Fail(const char* action, int rc);
     void Bind(sqlite3_stmt* s, int param, const Variant& v, TFieldType type);
     Variant Column(sqlite3_stmt* s, int col, TFieldType type) const;
@@ -138,7 +140,7 @@ private:
     std::string rowid_;  // the rowid's name in SQL (an alias column or rowid/_rowid_/oid)
     std::vector<TFieldDef> defs_;
     std::vector<std::string> quotedColumns_;
-    std::int64_t count_ = 0;       // records in the table, kept up to date by our writes
+    std::int64_t count_ = 0;        // records in the table, kept up to date by our writes
     std::int64_t pendingRows_ = 0;  // records written in the open transaction
 
     // The writes of the open transaction, in order: 'i' insert, 'u' update, 'd' delete. The
@@ -165,7 +167,7 @@ private:
     TFieldFlags lastInsertPattern_;
     std::unordered_map<std::string, Stmt> updates_;
     std::unordered_map<std::string, Stmt> locates_;  // by key fields and which keys are null
-    std::string key_;  // reused key buffer for the maps above
+    std::string key_;                                // reused key buffer for the maps above
     // Known positions of records (0-based position -> rowid) for paging views.
     std::map<std::int64_t, TRecordId> anchors_;
 };

@@ -6,8 +6,10 @@ namespace qel::impcnst {
 
 // Run checks and outcomes.
 inline constexpr const char* SPropertyNotSpecified = "Property %s wasn't specified.";
-inline constexpr const char* SImportCompleted = "The data import process has completed successfully.";
-inline constexpr const char* SImportFailed = "An error has occurred during the data import process.";
+inline constexpr const char* SImportCompleted =
+    "The data import process has completed successfully.";
+inline constexpr const char* SImportFailed =
+    "An error has occurred during the data import process.";
 inline constexpr const char* SImportCanceled = "The data import process was canceled by the user.";
 // A second Execute reached while a run of the same component is in progress.
 inline constexpr const char* SImportRunning = "The data import process is already running.";

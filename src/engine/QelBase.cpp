@@ -12,7 +12,9 @@ namespace qel {
 // TQelStrings
 
 namespace {
-[[noreturn]] void ListIndexError(int index) { throw EListError(Format(msg::kListIndexError, index)); }
+[[noreturn]] void ListIndexError(int index) {
+    throw EListError(Format(msg::kListIndexError, index));
+}
 }  // namespace
 
 void TQelStrings::Insert(int index, std::string line) {
@@ -185,61 +187,108 @@ void TQelBaseComponent::Assign(const TPersistent& source) {
     loadCondition_->Assign(*s->loadCondition_);
 }
 
-void TQelBaseComponent::ShowAbout() { WindowSystem().ShowTitledMessage(impcnst::SAboutTitle, impcnst::SAboutText); }
+void TQelBaseComponent::ShowAbout() {
+    WindowSystem().ShowTitledMessage(impcnst::SAboutTitle, impcnst::SAboutText);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Text layout: the named choice and its character follow each other.
 
 void TQelBaseComponent::SetFieldDelimiter(TQelFieldDelimiter v) {
     switch (v) {
-        case fdNone: fieldDelimiterCustom_ = '\0'; break;
-        case fdCustom: break;
-        case fdTab: fieldDelimiterCustom_ = '\t'; break;
-        case fdSemicolon: fieldDelimiterCustom_ = ';'; break;
-        case fdComma: fieldDelimiterCustom_ = ','; break;
-        case fdSpace: fieldDelimiterCustom_ = ' '; break;
+        case fdNone:
+            fieldDelimiterCustom_ = '\0';
+            break;
+        case fdCustom:
+            break;
+        case fdTab:
+            fieldDelimiterCustom_ = '\t';
+            break;
+        case fdSemicolon:
+            fieldDelimiterCustom_ = ';';
+            break;
+        case fdComma:
+            fieldDelimiterCustom_ = ',';
+            break;
+        case fdSpace:
+            fieldDelimiterCustom_ = ' ';
+            break;
     }
     fieldDelimiter_ = v;
 }
 
 void TQelBaseComponent::SetFieldDelimiterCustom(char v) {
     switch (v) {
-        case '\0': fieldDelimiter_ = fdNone; break;
-        case '\t': fieldDelimiter_ = fdTab; break;
-        case ' ': fieldDelimiter_ = fdSpace; break;
-        case ',': fieldDelimiter_ = fdComma; break;
-        case ';': fieldDelimiter_ = fdSemicolon; break;
-        default: fieldDelimiter_ = fdCustom; break;
+        case '\0':
+            fieldDelimiter_ = fdNone;
+            break;
+        case '\t':
+            fieldDelimiter_ = fdTab;
+            break;
+        case ' ':
+            fieldDelimiter_ = fdSpace;
+            break;
+        case ',':
+            fieldDelimiter_ = fdComma;
+            break;
+        case ';':
+            fieldDelimiter_ = fdSemicolon;
+            break;
+        default:
+            fieldDelimiter_ = fdCustom;
+            break;
     }
     fieldDelimiterCustom_ = v;
 }
 
 void TQelBaseComponent::SetTextQualifier(TQelTextQualifier v) {
     switch (v) {
-        case tqNone: textQualifierCustom_ = '\0'; break;
-        case tqCustom: break;
-        case tqQuot: textQualifierCustom_ = '"'; break;
-        case tqApos: textQualifierCustom_ = '\''; break;
+        case tqNone:
+            textQualifierCustom_ = '\0';
+            break;
+        case tqCustom:
+            break;
+        case tqQuot:
+            textQualifierCustom_ = '"';
+            break;
+        case tqApos:
+            textQualifierCustom_ = '\'';
+            break;
     }
     textQualifier_ = v;
 }
 
 void TQelBaseComponent::SetTextQualifierCustom(char v) {
     switch (v) {
-        case '\0': textQualifier_ = tqNone; break;
-        case '"': textQualifier_ = tqQuot; break;
-        case '\'': textQualifier_ = tqApos; break;
-        default: textQualifier_ = tqCustom; break;
+        case '\0':
+            textQualifier_ = tqNone;
+            break;
+        case '"':
+            textQualifier_ = tqQuot;
+            break;
+        case '\'':
+            textQualifier_ = tqApos;
+            break;
+        default:
+            textQualifier_ = tqCustom;
+            break;
     }
     textQualifierCustom_ = v;
 }
 
 void TQelBaseComponent::SetRecordSeparator(TQelRecordSeparator v) {
     switch (v) {
-        case rsCustom: break;
-        case rsCRLF: recordSeparatorCustom_ = "\r\n"; break;
-        case rsCR: recordSeparatorCustom_ = "\r"; break;
-        case rsLF: recordSeparatorCustom_ = "\n"; break;
+        case rsCustom:
+            break;
+        case rsCRLF:
+            recordSeparatorCustom_ = "\r\n";
+            break;
+        case rsCR:
+            recordSeparatorCustom_ = "\r";
+            break;
+        case rsLF:
+            recordSeparatorCustom_ = "\n";
+            break;
     }
     recordSeparator_ = v;
 }
@@ -272,10 +321,16 @@ bool TQelBaseComponent::CheckRequired(std::string& name) {
     return false;
 }
 
-std::string TQelBaseComponent::GetFileFilter() { return impcnst::SAllFilesFilter; }
+std::string TQelBaseComponent::GetFileFilter() {
+    return impcnst::SAllFilesFilter;
+}
 
-void TQelBaseComponent::GetColumnValue(int, Variant& value) { value = Variant::Null(); }
+void TQelBaseComponent::GetColumnValue(int, Variant& value) {
+    value = Variant::Null();
+}
 
-void TQelBaseComponent::GetSourceValue(const Variant& name, Variant& value) { value = name; }
+void TQelBaseComponent::GetSourceValue(const Variant& name, Variant& value) {
+    value = name;
+}
 
 }  // namespace qel

@@ -38,7 +38,7 @@ enum TQelOption : std::uint8_t {
 
 // A set of TQelOption flags; flag i is bit value 1 << i.
 class TQelOptions {
-public:
+  public:
     constexpr TQelOptions() = default;
     constexpr TQelOptions(std::initializer_list<TQelOption> flags) {
         for (TQelOption f : flags) bits_ = static_cast<std::uint8_t>(bits_ | Bit(f));
@@ -62,7 +62,7 @@ public:
     }
     friend constexpr bool operator==(TQelOptions a, TQelOptions b) { return a.bits_ == b.bits_; }
 
-private:
+  private:
     static constexpr std::uint8_t kAllBits = 31;
     static constexpr std::uint8_t Bit(TQelOption f) { return static_cast<std::uint8_t>(1u << f); }
     std::uint8_t bits_ = 0;
@@ -75,13 +75,21 @@ enum TQelResult : std::uint8_t { irUnknown, irExecuted, irCanceled, irFailed };
 enum TQelFieldDelimiter : std::uint8_t { fdNone, fdCustom, fdTab, fdSemicolon, fdComma, fdSpace };
 enum TQelTextQualifier : std::uint8_t { tqNone, tqCustom, tqQuot, tqApos };
 enum TQelRecordSeparator : std::uint8_t { rsCustom, rsCRLF, rsCR, rsLF };
-enum TQelDataType : std::uint8_t { itString, itInteger, itFloat, itDateTime, itDate, itTime, itBoolean };
+enum TQelDataType : std::uint8_t {
+    itString,
+    itInteger,
+    itFloat,
+    itDateTime,
+    itDate,
+    itTime,
+    itBoolean
+};
 
 // ---------------------------------------------------------------------------------------------
 // A list of text lines (the mapping lines).
 
 class TQelStrings {
-public:
+  public:
     TQelStrings() = default;
     TQelStrings(std::initializer_list<std::string> lines) : lines_(lines) {}
 
@@ -107,7 +115,7 @@ public:
     auto begin() const { return lines_.begin(); }
     auto end() const { return lines_.end(); }
 
-private:
+  private:
     std::vector<std::string> lines_;
 };
 
@@ -116,7 +124,7 @@ private:
 
 // The counters and the outcome of the last run.
 class TQelStatistic : public TPersistent {
-public:
+  public:
     const char* ClassName() const override { return "TQelStatistic"; }
     // Another TQelStatistic: copies all nine values.
     void Assign(const TPersistent& source) override;
@@ -141,7 +149,7 @@ public:
     TQelResult Result() const { return result_; }
     void SetResult(TQelResult v) { result_ = v; }
 
-private:
+  private:
     int totalCount_ = 0;
     int totalImported_ = 0;
     int totalAdded_ = 0;
@@ -155,7 +163,7 @@ private:
 
 // Row filter expressions: a row is loaded when LoadWhen is true and SkipIf is not.
 class TQelLoadCondition : public TPersistent {
-public:
+  public:
     const char* ClassName() const override { return "TQelLoadCondition"; }
     void Assign(const TPersistent& source) override;
 
@@ -164,7 +172,7 @@ public:
     const std::string& SkipIf() const { return skipIf_; }
     void SetSkipIf(std::string v) { skipIf_ = std::move(v); }
 
-private:
+  private:
     std::string loadWhen_;
     std::string skipIf_;
 };
@@ -173,7 +181,7 @@ class TQelColumns;
 
 // One column of the source: what default mappings match against destination field names.
 class TQelColumn : public TPersistent {
-public:
+  public:
     explicit TQelColumn(TQelColumns* collection) : collection_(collection) {}
     const char* ClassName() const override { return "TQelColumn"; }
     // Another TQelColumn: copies the six properties inside one update bracket of the owning
@@ -196,7 +204,7 @@ public:
     TAlignment Alignment() const { return alignment_; }
     void SetAlignment(TAlignment v) { alignment_ = v; }
 
-private:
+  private:
     TQelColumns* collection_;
     std::string fieldName_;
     std::string caption_;
@@ -208,7 +216,7 @@ private:
 
 // The ordered collection of the source's columns.
 class TQelColumns : public TPersistent {
-public:
+  public:
     explicit TQelColumns(TComponent* owner) : owner_(owner) {}
     TQelColumns(const TQelColumns&) = delete;
     TQelColumns& operator=(const TQelColumns&) = delete;
@@ -230,7 +238,7 @@ public:
     void EndUpdate();
     std::function<void()> OnChange;
 
-private:
+  private:
     void Changed();
 
     TComponent* owner_;
@@ -249,18 +257,22 @@ class TQelBaseComponent;
 using TNotifyEvent = std::function<void(TQelBaseComponent& Sender)>;
 using TQelOnCreateStructure = std::function<void(TQelBaseComponent& Sender, TQelColumns& Columns)>;
 // Field may be nullptr (an entry whose destination field the dataset lacks).
-using TGetCellParamsEvent = std::function<void(TQelBaseComponent& Sender, TField* Field, Variant& Value)>;
+using TGetCellParamsEvent =
+    std::function<void(TQelBaseComponent& Sender, TField* Field, Variant& Value)>;
 // Fields is always empty; Values is the row's RowValues table.
 using TBeforeRecordEvent = std::function<void(TQelBaseComponent& Sender, const std::string& Fields,
                                               Variant& Values, bool& Accept)>;
-using TLocateRecordEvent = std::function<void(TQelBaseComponent& Sender, const std::string& KeyFields,
-                                              const Variant& Values, bool& Exist, bool& ExecuteLocate)>;
+using TLocateRecordEvent =
+    std::function<void(TQelBaseComponent& Sender, const std::string& KeyFields,
+                       const Variant& Values, bool& Exist, bool& ExecuteLocate)>;
 // The value is read-only: the handler can veto the write but not change what is written.
 using TBeforeFieldEvent = std::function<void(TQelBaseComponent& Sender, TField* Field,
                                              const Variant& Values, bool& Accept)>;
-using TErrorEvent = std::function<void(TQelBaseComponent& Sender, const Exception& Error, bool& Abort)>;
+using TErrorEvent =
+    std::function<void(TQelBaseComponent& Sender, const Exception& Error, bool& Abort)>;
 using TAfterRecordEvent = std::function<void(TQelBaseComponent& Sender, bool& Abort)>;
-using TQelSpecificationEvent = std::function<void(TQelBaseComponent& Sender, std::string& AFileName)>;
+using TQelSpecificationEvent =
+    std::function<void(TQelBaseComponent& Sender, std::string& AFileName)>;
 
 // Element 3 of a run-table entry (a field or row-value index) as a number.
 inline std::int32_t EntryIndex(const Variant& v) {
@@ -279,7 +291,7 @@ struct TQelEvalStateDeleter {
 // The import component
 
 class TQelBaseComponent : public TComponent {
-public:
+  public:
     explicit TQelBaseComponent(TComponent* owner = nullptr);
     ~TQelBaseComponent() override;
     const char* ClassName() const override { return "TQelBaseComponent"; }
@@ -305,7 +317,7 @@ public:
     // --- Virtual steps (base behaviour; a source subclass overrides the source half) -----------
 
     virtual void ImportData();
-    virtual void OpenSource();   // refreshes DataFormats from the regional settings when asked to
+    virtual void OpenSource();  // refreshes DataFormats from the regional settings when asked to
     virtual void CloseSource() {}
     virtual void PrepareRowValues();
     virtual void PrepareMappings();
@@ -340,18 +352,19 @@ public:
     // trims it, turns empty text into null, performs LOOKUP, converts for the current field.
     // Args holds the eleven argument slots of a call (slot i is argument i + 1), ArgCount the
     // number of arguments written (0 for a bare name); Value holds the name on entry.
-    void ResolveSourceName(const std::string& Eval, const Variant* Args, int ArgCount, Variant& Value,
-                           bool& Done);
+    void ResolveSourceName(const std::string& Eval, const Variant* Args, int ArgCount,
+                           Variant& Value, bool& Done);
 
     // --- Progress dialog ------------------------------------------------------------------------
 
-    bool ShowProgress(const std::string& caption, const std::string& status, const std::string& cancelText,
-                      const std::string& processedTitle, const std::string& errorsTitle,
-                      const std::string& addedTitle, const std::string& updatedTitle,
-                      const std::string& deletedTitle, bool animation, bool counters);
+    bool ShowProgress(const std::string& caption, const std::string& status,
+                      const std::string& cancelText, const std::string& processedTitle,
+                      const std::string& errorsTitle, const std::string& addedTitle,
+                      const std::string& updatedTitle, const std::string& deletedTitle,
+                      bool animation, bool counters);
     void SetProgressRange(int minimum, int maximum, int position);
-    bool UpdateProgress(const std::string& status, int processed, int errors, int added, int deleted,
-                        int updated);
+    bool UpdateProgress(const std::string& status, int processed, int errors, int added,
+                        int deleted, int updated);
     bool CloseProgress();
     bool ProgressCanceled() const;
     TfrmQelProcess* ProgressDialog() const { return progressDialog_.get(); }
@@ -451,7 +464,7 @@ public:
     TQelSpecificationEvent OnBeforeSaveSpecification;
     TQelSpecificationEvent OnAfterSaveSpecification;
 
-protected:
+  protected:
     void Notification(TComponent* component, TOperation operation) override;
 
     // Sets SourceFileName to "Qel" and the class's default extension. The constructor calls it
@@ -470,7 +483,7 @@ protected:
     int currentFieldIndex_ = -1;
     bool abortRequested_ = false;
 
-private:
+  private:
     // The counters, the emptying of an imCopy destination and the loop over the rows.
     void RunRows();
     // Writes the record of an accepted row.

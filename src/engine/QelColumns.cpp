@@ -10,7 +10,9 @@ namespace qel {
 // ---------------------------------------------------------------------------------------------
 // TQelColumn, TQelColumns
 
-int TQelColumn::Index() const { return collection_ ? collection_->IndexOf(this) : -1; }
+int TQelColumn::Index() const {
+    return collection_ ? collection_->IndexOf(this) : -1;
+}
 
 void TQelColumn::Assign(const TPersistent& source) {
     const auto* s = dynamic_cast<const TQelColumn*>(&source);
@@ -76,15 +78,22 @@ TQelDataType FieldTypeToDataType(TFieldType type) {
         case ftSmallint:
         case ftInteger:
         case ftWord:
-        case ftAutoInc: return itInteger;
-        case ftBoolean: return itBoolean;
+        case ftAutoInc:
+            return itInteger;
+        case ftBoolean:
+            return itBoolean;
         case ftFloat:
         case ftCurrency:
-        case ftBCD: return itFloat;
-        case ftDate: return itDate;
-        case ftTime: return itTime;
-        case ftDateTime: return itDateTime;
-        default: return itString;
+        case ftBCD:
+            return itFloat;
+        case ftDate:
+            return itDate;
+        case ftTime:
+            return itTime;
+        case ftDateTime:
+            return itDateTime;
+        default:
+            return itString;
     }
 }
 
@@ -113,7 +122,8 @@ void TQelBaseComponent::CreateMappings() {
         const std::string& name = columns_->Items(c).FieldName();
         for (int i = 0; i < ds.FieldCount(); ++i) {
             const TField& f = *ds.Fields(i);
-            if (SameText(f.FieldName(), name) || (useDisplayNames_ && SameText(f.DisplayLabel(), name))) {
+            if (SameText(f.FieldName(), name) ||
+                (useDisplayNames_ && SameText(f.DisplayLabel(), name))) {
                 mappings_.Add(f.FieldName() + "=" + name);
                 break;
             }
@@ -131,7 +141,9 @@ void TQelBaseComponent::CreateMappings() {
 
 namespace {
 
-bool KeysCount(TImportMode mode) { return mode != imAppend && mode != imCopy; }
+bool KeysCount(TImportMode mode) {
+    return mode != imAppend && mode != imCopy;
+}
 
 // Element 0 of an entry (its destination name), or nullptr when the slot holds no entry.
 const Variant* EntryName(const Variant& entry) {

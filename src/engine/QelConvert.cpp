@@ -11,7 +11,7 @@ namespace {
 // Sets the process-wide decimal separator for the life of the object and puts the previous one
 // back however the scope is left.
 class ScopedDecimalSeparator {
-public:
+  public:
     explicit ScopedDecimalSeparator(char sep) : saved_(DefaultFormatSettings().DecimalSeparator) {
         DefaultFormatSettings().DecimalSeparator = sep;
     }
@@ -19,7 +19,7 @@ public:
     ScopedDecimalSeparator(const ScopedDecimalSeparator&) = delete;
     ScopedDecimalSeparator& operator=(const ScopedDecimalSeparator&) = delete;
 
-private:
+  private:
     char saved_;
 };
 
@@ -48,15 +48,21 @@ TQelConversionKind ConversionKindOf(TFieldType type) {
         case ftSmallint:
         case ftInteger:
         case ftWord:
-        case ftAutoInc: return ckInteger;
+        case ftAutoInc:
+            return ckInteger;
         case ftFloat:
         case ftCurrency:
-        case ftBCD: return ckFloat;
+        case ftBCD:
+            return ckFloat;
         case ftDate:
-        case ftDateTime: return ckDate;
-        case ftTime: return ckTime;
-        case ftBoolean: return ckBoolean;
-        default: return ckNone;
+        case ftDateTime:
+            return ckDate;
+        case ftTime:
+            return ckTime;
+        case ftBoolean:
+            return ckBoolean;
+        default:
+            return ckNone;
     }
 }
 
@@ -103,7 +109,8 @@ Variant ConvertFloatText(const std::string& text, const std::string& fieldName,
 void TQelFieldConversion::Apply(Variant& value) const {
     try {
         switch (Kind) {
-            case ckNone: return;
+            case ckNone:
+                return;
             case ckInteger: {
                 if (!value.IsText()) return;
                 const std::string& text = value.TextValue();

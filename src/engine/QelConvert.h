@@ -61,12 +61,13 @@ Variant ConvertFloatText(const std::string& text, const std::string& fieldName,
 // at the first value for its field and made again only when the field or the data formats
 // change, so a run converts millions of values without rebuilding patterns.
 class TQelConversionCache {
-public:
+  public:
     // The plan for `field`, the destination field at `position` in the dataset's Fields.
-    const TQelFieldConversion& For(int position, const TField& field, const TQelDataFormats& formats);
+    const TQelFieldConversion& For(int position, const TField& field,
+                                   const TQelDataFormats& formats);
     void Clear() { entries_.clear(); }
 
-private:
+  private:
     struct Entry {
         std::uint64_t field = 0;  // the field's serial
         const TQelDataFormats* formats = nullptr;

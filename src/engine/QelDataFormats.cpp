@@ -5,7 +5,9 @@
 
 namespace qel {
 
-TQelDataFormats::TQelDataFormats() { RefreshFromRegionalSettings(); }
+TQelDataFormats::TQelDataFormats() {
+    RefreshFromRegionalSettings();
+}
 
 void TQelDataFormats::Assign(const TPersistent& source) {
     const auto* src = dynamic_cast<const TQelDataFormats*>(&source);
@@ -65,13 +67,37 @@ std::string TQelDataFormats::DatePattern() const {
     const char* year = fourDigitYear_ ? "YYYY" : "YY";
     const char* parts[3];
     switch (dateOrder_) {
-        case doDMY: parts[0] = "DD"; parts[1] = "MM"; parts[2] = year; break;
-        case doYMD: parts[0] = year; parts[1] = "MM"; parts[2] = "DD"; break;
-        case doYDM: parts[0] = year; parts[1] = "DD"; parts[2] = "MM"; break;
-        case doDYM: parts[0] = "DD"; parts[1] = year; parts[2] = "MM"; break;
-        case doMYD: parts[0] = "MM"; parts[1] = year; parts[2] = "DD"; break;
+        case doDMY:
+            parts[0] = "DD";
+            parts[1] = "MM";
+            parts[2] = year;
+            break;
+        case doYMD:
+            parts[0] = year;
+            parts[1] = "MM";
+            parts[2] = "DD";
+            break;
+        case doYDM:
+            parts[0] = year;
+            parts[1] = "DD";
+            parts[2] = "MM";
+            break;
+        case doDYM:
+            parts[0] = "DD";
+            parts[1] = year;
+            parts[2] = "MM";
+            break;
+        case doMYD:
+            parts[0] = "MM";
+            parts[1] = year;
+            parts[2] = "DD";
+            break;
         case doMDY:
-        default: parts[0] = "MM"; parts[1] = "DD"; parts[2] = year; break;
+        default:
+            parts[0] = "MM";
+            parts[1] = "DD";
+            parts[2] = year;
+            break;
     }
     std::string out = parts[0];
     AppendSeparator(out, dateSeparator_);

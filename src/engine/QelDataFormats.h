@@ -14,7 +14,7 @@ namespace qel {
 enum TQelDateOrder : std::uint8_t { doMDY, doDMY, doYMD, doYDM, doDYM, doMYD };
 
 class TQelDataFormats : public TPersistent {
-public:
+  public:
     // Starts from the regional settings; BooleanTrue / BooleanFalse start empty (the component
     // sets them to "True" / "False" after creating this object).
     TQelDataFormats();
@@ -41,31 +41,67 @@ public:
     std::uint64_t Version() const { return version_; }
 
     TQelDateOrder DateOrder() const { return dateOrder_; }
-    void SetDateOrder(TQelDateOrder v) { dateOrder_ = v; ++version_; }
+    void SetDateOrder(TQelDateOrder v) {
+        dateOrder_ = v;
+        ++version_;
+    }
     char DateSeparator() const { return dateSeparator_; }
-    void SetDateSeparator(char v) { dateSeparator_ = v; ++version_; }
+    void SetDateSeparator(char v) {
+        dateSeparator_ = v;
+        ++version_;
+    }
     char TimeSeparator() const { return timeSeparator_; }
-    void SetTimeSeparator(char v) { timeSeparator_ = v; ++version_; }
+    void SetTimeSeparator(char v) {
+        timeSeparator_ = v;
+        ++version_;
+    }
     bool FourDigitYear() const { return fourDigitYear_; }
-    void SetFourDigitYear(bool v) { fourDigitYear_ = v; ++version_; }
+    void SetFourDigitYear(bool v) {
+        fourDigitYear_ = v;
+        ++version_;
+    }
     bool LeadingZerosInDate() const { return leadingZerosInDate_; }
-    void SetLeadingZerosInDate(bool v) { leadingZerosInDate_ = v; ++version_; }
+    void SetLeadingZerosInDate(bool v) {
+        leadingZerosInDate_ = v;
+        ++version_;
+    }
     const std::string& CustomDateTimeFormat() const { return customDateTimeFormat_; }
-    void SetCustomDateTimeFormat(std::string v) { customDateTimeFormat_ = std::move(v); ++version_; }
+    void SetCustomDateTimeFormat(std::string v) {
+        customDateTimeFormat_ = std::move(v);
+        ++version_;
+    }
     char ThousandSeparator() const { return thousandSeparator_; }
-    void SetThousandSeparator(char v) { thousandSeparator_ = v; ++version_; }
+    void SetThousandSeparator(char v) {
+        thousandSeparator_ = v;
+        ++version_;
+    }
     char DecimalSeparator() const { return decimalSeparator_; }
-    void SetDecimalSeparator(char v) { decimalSeparator_ = v; ++version_; }
+    void SetDecimalSeparator(char v) {
+        decimalSeparator_ = v;
+        ++version_;
+    }
     const std::string& CurrencyString() const { return currencyString_; }
-    void SetCurrencyString(std::string v) { currencyString_ = std::move(v); ++version_; }
+    void SetCurrencyString(std::string v) {
+        currencyString_ = std::move(v);
+        ++version_;
+    }
     const std::string& BooleanTrue() const { return booleanTrue_; }
-    void SetBooleanTrue(std::string v) { booleanTrue_ = std::move(v); ++version_; }
+    void SetBooleanTrue(std::string v) {
+        booleanTrue_ = std::move(v);
+        ++version_;
+    }
     const std::string& BooleanFalse() const { return booleanFalse_; }
-    void SetBooleanFalse(std::string v) { booleanFalse_ = std::move(v); ++version_; }
+    void SetBooleanFalse(std::string v) {
+        booleanFalse_ = std::move(v);
+        ++version_;
+    }
     bool UseRegionalSettings() const { return useRegionalSettings_; }
-    void SetUseRegionalSettings(bool v) { useRegionalSettings_ = v; ++version_; }
+    void SetUseRegionalSettings(bool v) {
+        useRegionalSettings_ = v;
+        ++version_;
+    }
 
-private:
+  private:
     TQelDateOrder dateOrder_ = doMDY;
     char dateSeparator_ = '/';
     char timeSeparator_ = ':';

@@ -51,7 +51,9 @@ struct TQelEvalState {
     std::size_t sourceDepth = 0;
 };
 
-void TQelEvalStateDeleter::operator()(TQelEvalState* p) const { std::default_delete<TQelEvalState>()(p); }
+void TQelEvalStateDeleter::operator()(TQelEvalState* p) const {
+    std::default_delete<TQelEvalState>()(p);
+}
 
 namespace {
 
@@ -60,10 +62,10 @@ const Variant* NoArgs() {
     return none.data();
 }
 
-
 // [Name] and "Name" stand for Name.
 bool IsEnclosedName(std::string_view t) {
-    return !t.empty() && ((t.front() == '[' && t.back() == ']') || (t.front() == '"' && t.back() == '"'));
+    return !t.empty() &&
+           ((t.front() == '[' && t.back() == ']') || (t.front() == '"' && t.back() == '"'));
 }
 
 std::string_view NameInside(std::string_view t) {
@@ -73,8 +75,8 @@ std::string_view NameInside(std::string_view t) {
 
 std::unique_ptr<TQelParser> MakeParser(TQelBaseComponent& host, const std::string& text) {
     auto parser = std::make_unique<TQelParser>();
-    parser->SetOnEvaluate([&host](TQelParser&, const std::string& eval, const Variant* args, int argCount,
-                                  Variant& value, bool& done) {
+    parser->SetOnEvaluate([&host](TQelParser&, const std::string& eval, const Variant* args,
+                                  int argCount, Variant& value, bool& done) {
         host.ResolveSourceName(eval, args, argCount, value, done);
     });
     parser->SetText(text);
@@ -83,9 +85,13 @@ std::unique_ptr<TQelParser> MakeParser(TQelBaseComponent& host, const std::strin
 
 }  // namespace
 
-void TQelBaseComponent::BeginEvaluation() { eval_.reset(std::make_unique<TQelEvalState>().release()); }
+void TQelBaseComponent::BeginEvaluation() {
+    eval_.reset(std::make_unique<TQelEvalState>().release());
+}
 
-void TQelBaseComponent::EndEvaluation() { eval_.reset(); }
+void TQelBaseComponent::EndEvaluation() {
+    eval_.reset();
+}
 
 void TQelBaseComponent::BeginRowEvaluation() {
     if (eval_) eval_->cursor = 0;
@@ -165,11 +171,12 @@ void TQelBaseComponent::EvaluateValue(const Variant& expr, int /*fieldIndex*/, V
     it->second->GetValue(result);
 }
 
-void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const Variant* Args, int ArgCount,
-                                          Variant& Value, bool& Done) {
+void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const Variant* Args,
+                                          int ArgCount, Variant& Value, bool& Done) {
     Done = ArgCount == 0;
 
-    if (Value.IsText() && IsEnclosedName(Value.TextValue())) Value = Variant(NameInside(Value.TextValue()));
+    if (Value.IsText() && IsEnclosedName(Value.TextValue()))
+        Value = Variant(NameInside(Value.TextValue()));
 
     if (eval_) {
         // A reused value per nesting level: its buffer takes the next row's text without
@@ -231,7 +238,8 @@ void TQelBaseComponent::FinishSourceValue(const Variant* Args, int ArgCount, Var
         if (found == nullptr) return;
         auto* lookup = dynamic_cast<TDataSet*>(found);
         if (lookup == nullptr) throw EInvalidCast(msg::kInvalidCast);
-        if (lookup->Locate(VarToStr(Args[1]), Args[2], 0)) Value = lookup->FieldValues(VarToStr(Args[3]));
+        if (lookup->Locate(VarToStr(Args[1]), Args[2], 0))
+            Value = lookup->FieldValues(VarToStr(Args[3]));
         return;
     }
     if (ArgCount == 3 && SameText(VarToStr(Value), "SUBSTITUTE")) return;

@@ -24,10 +24,11 @@ std::string Base64Decode(std::string_view text) {
     for (std::size_t i = 0; i + 4 <= text.size(); i += 4) {
         const char* g = text.data() + i;
         if (g[0] == '=') continue;
-        const std::uint32_t bits = (std::uint32_t{kDecode[static_cast<unsigned char>(g[0])]} << 18) |
-                                   (std::uint32_t{kDecode[static_cast<unsigned char>(g[1])]} << 12) |
-                                   (std::uint32_t{kDecode[static_cast<unsigned char>(g[2])]} << 6) |
-                                   std::uint32_t{kDecode[static_cast<unsigned char>(g[3])]};
+        const std::uint32_t bits =
+            (std::uint32_t{kDecode[static_cast<unsigned char>(g[0])]} << 18) |
+            (std::uint32_t{kDecode[static_cast<unsigned char>(g[1])]} << 12) |
+            (std::uint32_t{kDecode[static_cast<unsigned char>(g[2])]} << 6) |
+            std::uint32_t{kDecode[static_cast<unsigned char>(g[3])]};
         out += static_cast<char>((bits >> 16) & 0xFF);
         if (g[2] == '=') continue;
         out += static_cast<char>((bits >> 8) & 0xFF);

@@ -38,16 +38,19 @@ Variant Entry(std::string name, std::string source) {
 void TQelBaseComponent::PrepareMappings() {
     const bool shortNames = ShortSourceNames();
     auto shorten = [shortNames](std::string source) {
-        return shortNames && source.size() > 10 ? Trim(std::string_view(source).substr(0, 10)) : source;
+        return shortNames && source.size() > 10 ? Trim(std::string_view(source).substr(0, 10))
+                                                : source;
     };
 
     // Key entries: one per key name that some mapping line names.
     keyEntries_ = Variant();
     Variant::Array keys;
-    if (!datasetKeys_.empty() && (mode_ == imUpdate || mode_ == imAppendUpdate || mode_ == imDelete)) {
+    if (!datasetKeys_.empty() &&
+        (mode_ == imUpdate || mode_ == imAppendUpdate || mode_ == imDelete)) {
         const std::string names = UpperCase(datasetKeys_) + ";";
         std::size_t start = 0;
-        for (std::size_t semi = names.find(';'); semi != std::string::npos; semi = names.find(';', start)) {
+        for (std::size_t semi = names.find(';'); semi != std::string::npos;
+             semi = names.find(';', start)) {
             const std::string key = names.substr(start, semi - start);  // not trimmed
             start = semi + 1;
             for (const std::string& line : mappings_) {

@@ -10,10 +10,12 @@
 namespace qel {
 
 bool TQelBaseComponent::ShowProgress(const std::string& caption, const std::string& status,
-                                     const std::string& cancelText, const std::string& processedTitle,
+                                     const std::string& cancelText,
+                                     const std::string& processedTitle,
                                      const std::string& errorsTitle, const std::string& addedTitle,
-                                     const std::string& updatedTitle, const std::string& deletedTitle,
-                                     bool animation, bool counters) {
+                                     const std::string& updatedTitle,
+                                     const std::string& deletedTitle, bool animation,
+                                     bool counters) {
     CloseProgress();
     TWindowSystem& ws = WindowSystem();
     try {
@@ -73,8 +75,8 @@ void TQelBaseComponent::SetProgressRange(int minimum, int maximum, int position)
     d.ProgressBar.Visible = minimum != 0 || maximum != 0;
 }
 
-bool TQelBaseComponent::UpdateProgress(const std::string& status, int processed, int errors, int added,
-                                       int deleted, int updated) {
+bool TQelBaseComponent::UpdateProgress(const std::string& status, int processed, int errors,
+                                       int added, int deleted, int updated) {
     if (!progressDialog_) return false;
     TfrmQelProcess& d = *progressDialog_;
     d.lblStatus.Caption = status;
@@ -105,6 +107,8 @@ bool TQelBaseComponent::CloseProgress() {
     }
 }
 
-bool TQelBaseComponent::ProgressCanceled() const { return progressDialog_ && progressDialog_->CancelRequested; }
+bool TQelBaseComponent::ProgressCanceled() const {
+    return progressDialog_ && progressDialog_->CancelRequested;
+}
 
 }  // namespace qel

@@ -13,13 +13,18 @@ namespace qel {
 
 namespace {
 
-bool IsKeyMode(TImportMode mode) { return mode == imUpdate || mode == imAppendUpdate || mode == imDelete; }
+bool IsKeyMode(TImportMode mode) {
+    return mode == imUpdate || mode == imAppendUpdate || mode == imDelete;
+}
 
 const char* OutcomeMessage(TQelResult outcome) {
     switch (outcome) {
-        case irExecuted: return impcnst::SImportCompleted;
-        case irCanceled: return impcnst::SImportCanceled;
-        default: return impcnst::SImportFailed;
+        case irExecuted:
+            return impcnst::SImportCompleted;
+        case irCanceled:
+            return impcnst::SImportCanceled;
+        default:
+            return impcnst::SImportFailed;
     }
 }
 
@@ -57,7 +62,8 @@ void TQelBaseComponent::Execute() {
         if (animatedStatus_) {
             ShowProgress(titleStatus_, impcnst::SImporting, impcnst::SCancel, impcnst::SProcessed,
                          impcnst::SErrors, impcnst::SAdded, impcnst::SUpdated, impcnst::SDeleted,
-                         options_.Contains(soUseAnimatedControl), options_.Contains(soExtendedStatistic));
+                         options_.Contains(soUseAnimatedControl),
+                         options_.Contains(soExtendedStatistic));
         }
         bool generated = false;
         if (mappings_.Count() == 0) {
@@ -81,8 +87,8 @@ void TQelBaseComponent::Execute() {
     const char* message = OutcomeMessage(outcome);
     if (animatedStatus_ || progressDialog_) {
         const TQelStatistic& st = *statistic_;
-        UpdateProgress(message, st.TotalImported(), st.TotalErrors(), st.TotalAdded(), st.TotalDeleted(),
-                       st.TotalUpdated());
+        UpdateProgress(message, st.TotalImported(), st.TotalErrors(), st.TotalAdded(),
+                       st.TotalDeleted(), st.TotalUpdated());
         CloseProgress();
     } else if (options_.Contains(soShowMessage)) {
         WindowSystem().ShowInformation(message);
@@ -175,10 +181,11 @@ void TQelBaseComponent::RunRows() {
     while (!abortRequested_ && !ProgressCanceled() && HasRow()) {
         // A destination destroyed by a handler ends the run as a failure, not as rows that
         // silently go nowhere.
-        if (runDataSet_ == nullptr) throw EImportError(Format(impcnst::SPropertyNotSpecified, "DataSet"));
+        if (runDataSet_ == nullptr)
+            throw EImportError(Format(impcnst::SPropertyNotSpecified, "DataSet"));
         if (animatedStatus_ && step >= st.UpdateStep()) {
-            UpdateProgress(impcnst::SImporting, st.TotalImported(), st.TotalErrors(), st.TotalAdded(),
-                           st.TotalDeleted(), st.TotalUpdated());
+            UpdateProgress(impcnst::SImporting, st.TotalImported(), st.TotalErrors(),
+                           st.TotalAdded(), st.TotalDeleted(), st.TotalUpdated());
             step = 0;
         }
         ++step;
@@ -286,7 +293,8 @@ bool TQelBaseComponent::ImportRow() {
             // the kept buffer so that it does not allocate for every value of every row.
             Variant& value = rowValue_;
             value = entry[2];
-            if (oem && !value.IsNullOrEmpty() && (field == nullptr || (!field->IsNumeric() && !field->IsDateTime()))) {
+            if (oem && !value.IsNullOrEmpty() &&
+                (field == nullptr || (!field->IsNumeric() && !field->IsDateTime()))) {
                 value = Variant(OemToAnsi(VarToStr(value)));
             }
             if (OnGetCellParams) OnGetCellParams(*this, field, value);

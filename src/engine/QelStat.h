@@ -18,7 +18,7 @@ struct TControlState {
 };
 
 class TfrmQelProcess {
-public:
+  public:
     // FormCreate: controls at their design positions, the animation created (not playing),
     // CancelRequested false.
     TfrmQelProcess();

@@ -8,8 +8,9 @@ namespace qel {
 
 namespace {
 
-bool IsEditing(TDataSetState s) { return s == dsEdit || s == dsInsert || s == dsSetKey; }
-
+bool IsEditing(TDataSetState s) {
+    return s == dsEdit || s == dsInsert || s == dsSetKey;
+}
 
 }  // namespace
 
@@ -19,7 +20,8 @@ void TQelBaseComponent::WriteRecord() {
 
     // 1. Find the record the row's key values name.
     bool exist = false;
-    if ((mode_ == imUpdate || mode_ == imAppendUpdate || mode_ == imDelete) && !datasetKeys_.empty()) {
+    if ((mode_ == imUpdate || mode_ == imAppendUpdate || mode_ == imDelete) &&
+        !datasetKeys_.empty()) {
         const std::size_t k = keyEntries_.Count();
         if (k > 0) {
             const Variant& keys = keyEntries_;
@@ -33,7 +35,8 @@ void TQelBaseComponent::WriteRecord() {
             }
             exist = true;
             bool executeLocate = true;
-            if (OnLocateRecord) OnLocateRecord(*this, datasetKeys_, keyValues, exist, executeLocate);
+            if (OnLocateRecord)
+                OnLocateRecord(*this, datasetKeys_, keyValues, exist, executeLocate);
             if (exist && executeLocate) exist = ds.Locate(datasetKeys_, keyValues, 0);
         }
     }
@@ -44,10 +47,18 @@ void TQelBaseComponent::WriteRecord() {
     TQelAction action = iaUnknown;
     switch (mode_) {
         case imAppend:
-        case imCopy: action = iaAdd; break;
-        case imUpdate: action = exist ? iaUpdate : iaUnknown; break;
-        case imAppendUpdate: action = exist ? iaUpdate : iaAdd; break;
-        case imDelete: action = exist ? iaDelete : iaUnknown; break;
+        case imCopy:
+            action = iaAdd;
+            break;
+        case imUpdate:
+            action = exist ? iaUpdate : iaUnknown;
+            break;
+        case imAppendUpdate:
+            action = exist ? iaUpdate : iaAdd;
+            break;
+        case imDelete:
+            action = exist ? iaDelete : iaUnknown;
+            break;
     }
     st.SetLastAction(action);
     switch (action) {
@@ -63,7 +74,8 @@ void TQelBaseComponent::WriteRecord() {
             ds.Delete();
             st.SetTotalDeleted(st.TotalDeleted() + 1);
             break;
-        case iaUnknown: break;
+        case iaUnknown:
+            break;
     }
 
     // 3. The field values and the post, after an add or an update.
@@ -99,7 +111,9 @@ void TQelBaseComponent::WriteRecord() {
         // The record did not get stored: take back the counter its action raised.
         switch (mode_) {
             case imAppend:
-            case imCopy: st.SetTotalAdded(st.TotalAdded() - 1); break;
+            case imCopy:
+                st.SetTotalAdded(st.TotalAdded() - 1);
+                break;
             case imUpdate:
                 if (exist) st.SetTotalUpdated(st.TotalUpdated() - 1);
                 break;

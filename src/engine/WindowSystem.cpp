@@ -10,8 +10,9 @@ namespace {
 // The headless view: draws nothing, counts repaints, and lets the window system reach the
 // model of the dialog shown now (a test presses Cancel through it).
 class THeadlessProgressView : public TProgressView {
-public:
-    THeadlessProgressView(THeadlessWindowSystem& ws, TfrmQelProcess& model) : ws_(ws), model_(model) {
+  public:
+    THeadlessProgressView(THeadlessWindowSystem& ws, TfrmQelProcess& model)
+        : ws_(ws), model_(model) {
         ws_.dialog = &model_;
     }
     ~THeadlessProgressView() override {
@@ -22,7 +23,7 @@ public:
     void StartAnimation() override {}
     void StopAnimation() override {}
 
-private:
+  private:
     THeadlessWindowSystem& ws_;
     TfrmQelProcess& model_;
 };
@@ -36,7 +37,9 @@ TWindowSystem* g_windowSystem = nullptr;
 
 }  // namespace
 
-TWindowSystem& WindowSystem() { return g_windowSystem ? *g_windowSystem : DefaultHeadless(); }
+TWindowSystem& WindowSystem() {
+    return g_windowSystem ? *g_windowSystem : DefaultHeadless();
+}
 
 TWindowSystem* SetWindowSystem(TWindowSystem* ws) {
     TWindowSystem* previous = &WindowSystem();

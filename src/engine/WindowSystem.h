@@ -17,7 +17,7 @@ enum TCursor : std::uint8_t { crDefault, crHourGlass };
 
 // A visible rendering of a progress dialog model. The model is the truth; the view shows it.
 class TProgressView {
-public:
+  public:
     virtual ~TProgressView() = default;
     virtual void Show() = 0;     // shows the dialog, non-modal
     virtual void Repaint() = 0;  // takes over every changed state of the model and paints at once
@@ -26,7 +26,7 @@ public:
 };
 
 class TWindowSystem {
-public:
+  public:
     virtual ~TWindowSystem() = default;
     virtual void SetCursor(TCursor cursor) = 0;
     virtual void ShowInformation(const std::string& text) = 0;  // modal, one OK button
@@ -47,7 +47,7 @@ TWindowSystem* SetWindowSystem(TWindowSystem* ws);
 
 // Keeps everything it was asked to show, shows nothing.
 class THeadlessWindowSystem : public TWindowSystem {
-public:
+  public:
     struct Box {
         std::string Kind;  // "information", "error", "titled"
         std::string Title;
@@ -55,7 +55,9 @@ public:
     };
 
     void SetCursor(TCursor cursor) override;
-    void ShowInformation(const std::string& text) override { boxes.push_back({"information", "", text}); }
+    void ShowInformation(const std::string& text) override {
+        boxes.push_back({"information", "", text});
+    }
     void ShowError(const std::string& text) override { boxes.push_back({"error", "", text}); }
     void ShowTitledMessage(const std::string& title, const std::string& text) override {
         boxes.push_back({"titled", title, text});
@@ -70,7 +72,8 @@ public:
     int processMessagesCount = 0;
     int cancelModeCount = 0;
     int repaintCount = 0;
-    bool failDialogCreation = false;  // CreateProgressView raises, as a window system out of resources
+    bool failDialogCreation =
+        false;  // CreateProgressView raises, as a window system out of resources
     // Called at every ProcessMessages: a test presses Cancel or closes the dialog from here.
     std::function<void()> onProcessMessages;
     TfrmQelProcess* dialog = nullptr;  // the model of the dialog shown now, if any

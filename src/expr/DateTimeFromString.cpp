@@ -22,7 +22,9 @@ constexpr std::array<std::string_view, 12> kLongMonths{
 
 struct Separators {
     char extra1, extra2;
-    bool operator()(char c) const { return c == ' ' || c == '/' || c == ':' || c == extra1 || c == extra2; }
+    bool operator()(char c) const {
+        return c == ' ' || c == '/' || c == ':' || c == extra1 || c == extra2;
+    }
 };
 
 // Deletes, walking from the last index of `probe` down to the first, the character of `target`
@@ -50,8 +52,8 @@ int MonthFromName(const std::string& m) {
     const std::string up = UpperCase(m);
     const FormatSettings& fs = DefaultFormatSettings();
     for (std::size_t i = 0; i < 12; ++i) {
-        if (up == kShortMonths[i] || up == kLongMonths[i] || up == UpperCase(fs.ShortMonthNames[i]) ||
-            up == UpperCase(fs.LongMonthNames[i])) {
+        if (up == kShortMonths[i] || up == kLongMonths[i] ||
+            up == UpperCase(fs.ShortMonthNames[i]) || up == UpperCase(fs.LongMonthNames[i])) {
             return static_cast<int>(i) + 1;
         }
     }
@@ -60,10 +62,16 @@ int MonthFromName(const std::string& m) {
 
 }  // namespace
 
-int DateTimeWindowYear() { return g_fixedYear != 0 ? g_fixedYear : CurrentYear(); }
+int DateTimeWindowYear() {
+    return g_fixedYear != 0 ? g_fixedYear : CurrentYear();
+}
 
-ScopedCurrentYear::ScopedCurrentYear(int year) : saved_(g_fixedYear) { g_fixedYear = year; }
-ScopedCurrentYear::~ScopedCurrentYear() { g_fixedYear = saved_; }
+ScopedCurrentYear::ScopedCurrentYear(int year) : saved_(g_fixedYear) {
+    g_fixedYear = year;
+}
+ScopedCurrentYear::~ScopedCurrentYear() {
+    g_fixedYear = saved_;
+}
 
 TDateTime DateTimeFromString(std::string_view textIn, std::string_view layoutIn, char dateSep,
                              char timeSep) {
@@ -79,13 +87,26 @@ TDateTime DateTimeFromString(std::string_view textIn, std::string_view layoutIn,
         const char c = text[i];
         if (sep(c)) continue;
         switch (layout[i]) {
-            case 'D': d.push_back(c); break;
-            case 'M': m.push_back(c); break;
-            case 'Y': y.push_back(c); break;
-            case 'H': h.push_back(c); break;
-            case 'N': n.push_back(c); break;
-            case 'S': s.push_back(c); break;
-            default: break;
+            case 'D':
+                d.push_back(c);
+                break;
+            case 'M':
+                m.push_back(c);
+                break;
+            case 'Y':
+                y.push_back(c);
+                break;
+            case 'H':
+                h.push_back(c);
+                break;
+            case 'N':
+                n.push_back(c);
+                break;
+            case 'S':
+                s.push_back(c);
+                break;
+            default:
+                break;
         }
     }
 

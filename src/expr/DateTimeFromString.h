@@ -26,13 +26,13 @@ int DateTimeWindowYear();
 // Fixes the year of the two-digit window while it lives (tests; runs that must not depend on
 // the clock). Scopes nest.
 class ScopedCurrentYear {
-public:
+  public:
     explicit ScopedCurrentYear(int year);
     ~ScopedCurrentYear();
     ScopedCurrentYear(const ScopedCurrentYear&) = delete;
     ScopedCurrentYear& operator=(const ScopedCurrentYear&) = delete;
 
-private:
+  private:
     int saved_;
 };
 

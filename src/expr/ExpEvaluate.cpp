@@ -18,20 +18,103 @@ namespace {
 
 // The built-in functions, in the order their names are matched.
 enum Builtin : std::int8_t {
-    bfSubstr, bfSubstring, bfChr, bfUpper, bfLower, bfTrim, bfTrimLeft, bfTrimRight, bfPos,
-    bfStrToFloat, bfStrToInt, bfStrToDate, bfDateTimeFromString, bfLength, bfOrd, bfIntToStr,
-    bfFloatToStr, bfMax, bfMin, bfSum, bfAvg, bfCount, bfFrac, bfInt, bfRound, bfDiv, bfMod,
-    bfRandom, bfAbs, bfPower, bfExp, bfLn, bfLog, bfSqr, bfSqrt, bfIif, bfIsNull, bfDateToStr,
-    bfGetDate, bfDatePart, bfTimePart, bfYear, bfMonth, bfDay, bfHour, bfMinute, bfSecond,
+    bfSubstr,
+    bfSubstring,
+    bfChr,
+    bfUpper,
+    bfLower,
+    bfTrim,
+    bfTrimLeft,
+    bfTrimRight,
+    bfPos,
+    bfStrToFloat,
+    bfStrToInt,
+    bfStrToDate,
+    bfDateTimeFromString,
+    bfLength,
+    bfOrd,
+    bfIntToStr,
+    bfFloatToStr,
+    bfMax,
+    bfMin,
+    bfSum,
+    bfAvg,
+    bfCount,
+    bfFrac,
+    bfInt,
+    bfRound,
+    bfDiv,
+    bfMod,
+    bfRandom,
+    bfAbs,
+    bfPower,
+    bfExp,
+    bfLn,
+    bfLog,
+    bfSqr,
+    bfSqrt,
+    bfIif,
+    bfIsNull,
+    bfDateToStr,
+    bfGetDate,
+    bfDatePart,
+    bfTimePart,
+    bfYear,
+    bfMonth,
+    bfDay,
+    bfHour,
+    bfMinute,
+    bfSecond,
     bfCount_
 };
 
-constexpr std::string_view kBuiltinNames[bfCount_] = {
-    "SUBSTR", "SUBSTRING", "CHR", "UPPER", "LOWER", "TRIM", "TRIMLEFT", "TRIMRIGHT", "POS",
-    "STRTOFLOAT", "STRTOINT", "STRTODATE", "DATETIMEFROMSTRING", "LENGTH", "ORD", "INTTOSTR",
-    "FLOATTOSTR", "MAX", "MIN", "SUM", "AVG", "COUNT", "FRAC", "INT", "ROUND", "DIV", "MOD",
-    "RANDOM", "ABS", "POWER", "EXP", "LN", "LOG", "SQR", "SQRT", "IIF", "ISNULL", "DATETOSTR",
-    "GETDATE", "DATEPART", "TIMEPART", "YEAR", "MONTH", "DAY", "HOUR", "MINUTE", "SECOND"};
+constexpr std::string_view kBuiltinNames[bfCount_] = {"SUBSTR",
+                                                      "SUBSTRING",
+                                                      "CHR",
+                                                      "UPPER",
+                                                      "LOWER",
+                                                      "TRIM",
+                                                      "TRIMLEFT",
+                                                      "TRIMRIGHT",
+                                                      "POS",
+                                                      "STRTOFLOAT",
+                                                      "STRTOINT",
+                                                      "STRTODATE",
+                                                      "DATETIMEFROMSTRING",
+                                                      "LENGTH",
+                                                      "ORD",
+                                                      "INTTOSTR",
+                                                      "FLOATTOSTR",
+                                                      "MAX",
+                                                      "MIN",
+                                                      "SUM",
+                                                      "AVG",
+                                                      "COUNT",
+                                                      "FRAC",
+                                                      "INT",
+                                                      "ROUND",
+                                                      "DIV",
+                                                      "MOD",
+                                                      "RANDOM",
+                                                      "ABS",
+                                                      "POWER",
+                                                      "EXP",
+                                                      "LN",
+                                                      "LOG",
+                                                      "SQR",
+                                                      "SQRT",
+                                                      "IIF",
+                                                      "ISNULL",
+                                                      "DATETOSTR",
+                                                      "GETDATE",
+                                                      "DATEPART",
+                                                      "TIMEPART",
+                                                      "YEAR",
+                                                      "MONTH",
+                                                      "DAY",
+                                                      "HOUR",
+                                                      "MINUTE",
+                                                      "SECOND"};
 
 int FindBuiltin(std::string_view name, int childCount) {
     for (int i = 0; i < bfCount_; ++i) {
@@ -59,11 +142,17 @@ struct DepthGuard {
     DepthGuard& operator=(const DepthGuard&) = delete;
 };
 
-double RealOf(const Variant& v) { return v.AsReal(); }
+double RealOf(const Variant& v) {
+    return v.AsReal();
+}
 
-std::int32_t IntOf(const Variant& v) { return v.AsInteger(); }
+std::int32_t IntOf(const Variant& v) {
+    return v.AsInteger();
+}
 
-std::string TextOf(const Variant& v) { return v.AsText(); }
+std::string TextOf(const Variant& v) {
+    return v.AsText();
+}
 
 char CharOf(const Variant& v) {
     if (v.IsText() && !v.TextValue().empty()) return v.TextValue()[0];
@@ -74,7 +163,8 @@ char CharOf(const Variant& v) {
 TDateTime DateOf(const Variant& v) {
     TDateTime d = v.AsDateTime();
     // The calendar covers 1 January 1 to 31 December 9999.
-    if (!std::isfinite(d) || d < -693594.0 || d >= 2958466.0) throw EVariantError(msg::kInvalidVarCast);
+    if (!std::isfinite(d) || d < -693594.0 || d >= 2958466.0)
+        throw EVariantError(msg::kInvalidVarCast);
     return d;
 }
 
@@ -137,7 +227,7 @@ Variant Factorial(std::int32_t n) {
 }
 
 class TExpEvaluator {
-public:
+  public:
     explicit TExpEvaluator(const TExpNode& node) : node_(node) {}
 
     void Operator(Variant& value) const {
@@ -161,10 +251,18 @@ public:
         Variant b;
         node_.EvaluateChild(1, b);
         switch (node_.operator_) {
-            case 1: value = VarAdd(a, b); break;
-            case 2: value = VarSubtract(a, b); break;
-            case 3: value = VarMultiply(a, b); break;
-            case 4: value = VarDivide(a, b); break;
+            case 1:
+                value = VarAdd(a, b);
+                break;
+            case 2:
+                value = VarSubtract(a, b);
+                break;
+            case 3:
+                value = VarMultiply(a, b);
+                break;
+            case 4:
+                value = VarDivide(a, b);
+                break;
             case 5: {
                 // The operand rules first: an Empty operand fails, a Null one gives Null.
                 if (a.IsEmpty() || b.IsEmpty() || a.IsArray() || b.IsArray()) {
@@ -177,16 +275,33 @@ public:
                 }
                 break;
             }
-            case 7: value = Variant(VarIsEqual(a, b)); break;
-            case 8: value = Variant(VarIsLess(a, b)); break;
-            case 9: value = Variant(VarIsGreater(a, b)); break;
-            case 10: value = Variant(VarIsLessOrEqual(a, b)); break;
-            case 11: value = Variant(VarIsGreaterOrEqual(a, b)); break;
+            case 7:
+                value = Variant(VarIsEqual(a, b));
+                break;
+            case 8:
+                value = Variant(VarIsLess(a, b));
+                break;
+            case 9:
+                value = Variant(VarIsGreater(a, b));
+                break;
+            case 10:
+                value = Variant(VarIsLessOrEqual(a, b));
+                break;
+            case 11:
+                value = Variant(VarIsGreaterOrEqual(a, b));
+                break;
             case 12:
-            case 13: value = Variant(!VarIsEqual(a, b)); break;
-            case 14: value = VarAnd(a, b); break;
-            case 15: value = VarOr(a, b); break;
-            default: throw EExpressionError(msg::kExpSyntaxTreeFault);
+            case 13:
+                value = Variant(!VarIsEqual(a, b));
+                break;
+            case 14:
+                value = VarAnd(a, b);
+                break;
+            case 15:
+                value = VarOr(a, b);
+                break;
+            default:
+                throw EExpressionError(msg::kExpSyntaxTreeFault);
         }
     }
 
@@ -209,11 +324,21 @@ public:
             case bfChr:
                 value = Variant(std::string(1, static_cast<char>(IntOf(Arg(0)) & 0xFF)));
                 break;
-            case bfUpper: value = Variant(UpperCase(TextOf(Arg(0)))); break;
-            case bfLower: value = Variant(LowerCase(TextOf(Arg(0)))); break;
-            case bfTrim: value = Variant(Trim(TextOf(Arg(0)))); break;
-            case bfTrimLeft: value = Variant(TrimLeft(TextOf(Arg(0)))); break;
-            case bfTrimRight: value = Variant(TrimRight(TextOf(Arg(0)))); break;
+            case bfUpper:
+                value = Variant(UpperCase(TextOf(Arg(0))));
+                break;
+            case bfLower:
+                value = Variant(LowerCase(TextOf(Arg(0))));
+                break;
+            case bfTrim:
+                value = Variant(Trim(TextOf(Arg(0))));
+                break;
+            case bfTrimLeft:
+                value = Variant(TrimLeft(TextOf(Arg(0))));
+                break;
+            case bfTrimRight:
+                value = Variant(TrimRight(TextOf(Arg(0))));
+                break;
             case bfPos: {
                 const std::string s = VarToStr(Arg(1));
                 const std::string sub = VarToStr(Arg(0));
@@ -222,9 +347,15 @@ public:
                 value = Variant(p == std::string::npos ? 0 : static_cast<std::int32_t>(p + 1));
                 break;
             }
-            case bfStrToFloat: value = Variant(StrToFloat(TextOf(Arg(0)))); break;
-            case bfStrToInt: value = Variant(StrToInt(TextOf(Arg(0)))); break;
-            case bfStrToDate: value = Variant::FromDateTime(StrToDate(TextOf(Arg(0)))); break;
+            case bfStrToFloat:
+                value = Variant(StrToFloat(TextOf(Arg(0))));
+                break;
+            case bfStrToInt:
+                value = Variant(StrToInt(TextOf(Arg(0))));
+                break;
+            case bfStrToDate:
+                value = Variant::FromDateTime(StrToDate(TextOf(Arg(0))));
+                break;
             case bfDateTimeFromString: {
                 const char timeSep = CharOf(Arg(3));
                 const char dateSep = CharOf(Arg(2));
@@ -240,11 +371,16 @@ public:
             case bfOrd: {
                 // The empty text has no first character; its code counts as 0.
                 const std::string s = TextOf(Arg(0));
-                value = Variant(s.empty() ? 0 : static_cast<std::int32_t>(static_cast<unsigned char>(s[0])));
+                value = Variant(
+                    s.empty() ? 0 : static_cast<std::int32_t>(static_cast<unsigned char>(s[0])));
                 break;
             }
-            case bfIntToStr: value = Variant(IntToStr(IntOf(Arg(0)))); break;
-            case bfFloatToStr: value = Variant(FloatToStr(RealOf(Arg(0)))); break;
+            case bfIntToStr:
+                value = Variant(IntToStr(IntOf(Arg(0))));
+                break;
+            case bfFloatToStr:
+                value = Variant(FloatToStr(RealOf(Arg(0))));
+                break;
             case bfMax:
             case bfMin: {
                 // The first argument starts the running value; the rest are compared with it.
@@ -260,18 +396,26 @@ public:
                 value = std::move(run);
                 break;
             }
-            case bfSum: value = Sum(); break;
+            case bfSum:
+                value = Sum();
+                break;
             case bfAvg:
                 value = VarDivide(Sum(), Variant(static_cast<std::int32_t>(node_.ChildCount())));
                 break;
-            case bfCount: value = Variant(static_cast<std::int32_t>(node_.ChildCount())); break;
+            case bfCount:
+                value = Variant(static_cast<std::int32_t>(node_.ChildCount()));
+                break;
             case bfFrac: {
                 const double x = RealOf(Arg(0));
                 value = Variant(x - std::trunc(x));
                 break;
             }
-            case bfInt: value = Variant(std::trunc(RealOf(Arg(0)))); break;
-            case bfRound: value = IntegralResult(std::nearbyint(RealOf(Arg(0)))); break;
+            case bfInt:
+                value = Variant(std::trunc(RealOf(Arg(0))));
+                break;
+            case bfRound:
+                value = IntegralResult(std::nearbyint(RealOf(Arg(0))));
+                break;
             case bfDiv:
             case bfMod: {
                 const Variant a(IntOf(Arg(0)));
@@ -284,19 +428,27 @@ public:
                     value = Variant(std::uniform_real_distribution<double>(0.0, 1.0)(Rng()));
                 } else {
                     const std::int32_t n = IntOf(Arg(0));
-                    value = Variant(n <= 1 ? 0
-                                           : std::uniform_int_distribution<std::int32_t>(0, n - 1)(Rng()));
+                    value = Variant(
+                        n <= 1 ? 0 : std::uniform_int_distribution<std::int32_t>(0, n - 1)(Rng()));
                 }
                 break;
-            case bfAbs: value = Variant(std::fabs(RealOf(Arg(0)))); break;
+            case bfAbs:
+                value = Variant(std::fabs(RealOf(Arg(0))));
+                break;
             case bfPower: {
                 const double base = RealOf(Arg(0));
                 value = Variant(Power(base, RealOf(Arg(1))));
                 break;
             }
-            case bfExp: value = Variant(std::exp(RealOf(Arg(0)))); break;
-            case bfLn: value = Variant(CheckedLn(RealOf(Arg(0)))); break;
-            case bfLog: value = Variant(CheckedLn(RealOf(Arg(0))) / std::log(10.0)); break;
+            case bfExp:
+                value = Variant(std::exp(RealOf(Arg(0))));
+                break;
+            case bfLn:
+                value = Variant(CheckedLn(RealOf(Arg(0))));
+                break;
+            case bfLog:
+                value = Variant(CheckedLn(RealOf(Arg(0))) / std::log(10.0));
+                break;
             case bfSqr: {
                 const double x = RealOf(Arg(0));
                 value = Variant(x * x);
@@ -315,7 +467,9 @@ public:
                     node_.EvaluateChild(2, value);
                 }
                 break;
-            case bfIsNull: value = Variant(Arg(1).IsNullOrEmpty()); break;
+            case bfIsNull:
+                value = Variant(Arg(1).IsNullOrEmpty());
+                break;
             case bfDateToStr: {
                 const double d = RealOf(Arg(0));
                 if (!std::isfinite(d) || d < -693594.0 || d >= 2958466.0) {
@@ -324,24 +478,41 @@ public:
                 value = Variant(DateToStr(d));
                 break;
             }
-            case bfGetDate: value = Variant::FromDateTime(Now()); break;
-            case bfDatePart: value = Variant(std::trunc(RealOf(Arg(0)))); break;
+            case bfGetDate:
+                value = Variant::FromDateTime(Now());
+                break;
+            case bfDatePart:
+                value = Variant(std::trunc(RealOf(Arg(0))));
+                break;
             case bfTimePart: {
                 const double d = RealOf(Arg(0));
                 value = Variant(d - std::trunc(d));
                 break;
             }
-            case bfYear: value = Variant(DecodeDate(DateOf(Arg(0))).Year); break;
-            case bfMonth: value = Variant(DecodeDate(DateOf(Arg(0))).Month); break;
-            case bfDay: value = Variant(DecodeDate(DateOf(Arg(0))).Day); break;
-            case bfHour: value = Variant(DecodeTime(DateOf(Arg(0))).Hour); break;
-            case bfMinute: value = Variant(DecodeTime(DateOf(Arg(0))).Minute); break;
-            case bfSecond: value = Variant(DecodeTime(DateOf(Arg(0))).Second); break;
-            case bfCount_: break;
+            case bfYear:
+                value = Variant(DecodeDate(DateOf(Arg(0))).Year);
+                break;
+            case bfMonth:
+                value = Variant(DecodeDate(DateOf(Arg(0))).Month);
+                break;
+            case bfDay:
+                value = Variant(DecodeDate(DateOf(Arg(0))).Day);
+                break;
+            case bfHour:
+                value = Variant(DecodeTime(DateOf(Arg(0))).Hour);
+                break;
+            case bfMinute:
+                value = Variant(DecodeTime(DateOf(Arg(0))).Minute);
+                break;
+            case bfSecond:
+                value = Variant(DecodeTime(DateOf(Arg(0))).Second);
+                break;
+            case bfCount_:
+                break;
         }
     }
 
-private:
+  private:
     // Evaluates argument i (0-based) when it is read; "List index out of bounds (i)" when the
     // call does not have it.
     Variant Arg(int i) const {
@@ -382,12 +553,18 @@ void TExpNode::Prepare() {
             builtin_ = static_cast<std::int8_t>(FindBuiltin(Trim(token_->Text), ChildCount()));
             text_ = Variant(token_->Text);
             break;
-        case tkOperator: operator_ = static_cast<std::uint8_t>(IndexOfText(token_->Text)); break;
-        default: text_ = Variant(Trim(token_->Text)); break;
+        case tkOperator:
+            operator_ = static_cast<std::uint8_t>(IndexOfText(token_->Text));
+            break;
+        default:
+            text_ = Variant(Trim(token_->Text));
+            break;
     }
 }
 
-void TExpNode::EvaluateChild(int i, Variant& value) const { Child(i).Evaluate(value); }
+void TExpNode::EvaluateChild(int i, Variant& value) const {
+    Child(i).Evaluate(value);
+}
 
 void TExpNode::Evaluate(Variant& value) const {
     DepthGuard guard;
@@ -396,7 +573,9 @@ void TExpNode::Evaluate(Variant& value) const {
         return;
     }
     switch (token_->Kind) {
-        case tkNumber: value = Variant(number_); break;
+        case tkNumber:
+            value = Variant(number_);
+            break;
         case tkWord:
             if (builtin_ >= 0) {
                 TExpEvaluator(*this).Function(builtin_, value);
@@ -404,8 +583,12 @@ void TExpNode::Evaluate(Variant& value) const {
                 EvaluateName(value);
             }
             break;
-        case tkOperator: TExpEvaluator(*this).Operator(value); break;
-        default: value = text_; break;
+        case tkOperator:
+            TExpEvaluator(*this).Operator(value);
+            break;
+        default:
+            value = text_;
+            break;
     }
 }
 
@@ -416,7 +599,8 @@ void TExpNode::EvaluateName(Variant& value) const {
         throw EExpressionError(Format(msg::kExpTooManyArgs, token_->Text, argCount, kMaxArgs));
     }
     TArgSlots args;
-    for (int i = 0; i < argCount; ++i) children_[static_cast<std::size_t>(i)]->Evaluate(args[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < argCount; ++i)
+        children_[static_cast<std::size_t>(i)]->Evaluate(args[static_cast<std::size_t>(i)]);
     if (owner_) owner_->ResolveNodeName(*this, token_->Text, args.data(), argCount, value);
 }
 

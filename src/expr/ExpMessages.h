@@ -3,7 +3,8 @@
 
 namespace qel::msg {
 
-inline constexpr const char* kExpIllegalChar = "Parse error: illegal character \"%s\" at position %d.";
+inline constexpr const char* kExpIllegalChar =
+    "Parse error: illegal character \"%s\" at position %d.";
 inline constexpr const char* kExpParenthesisMismatch = "Compile error: parenthesis mismatch.";
 inline constexpr const char* kExpSyntaxFault = "Compile error: syntax fault.";
 inline constexpr const char* kExpTooDeep =

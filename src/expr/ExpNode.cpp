@@ -16,12 +16,16 @@
 namespace qel {
 
 namespace {
-bool IsOpen(const TExpToken* t) { return t->Kind == tkBracket && t->Text == "("; }
-bool IsClose(const TExpToken* t) { return t->Kind == tkBracket && t->Text == ")"; }
+bool IsOpen(const TExpToken* t) {
+    return t->Kind == tkBracket && t->Text == "(";
+}
+bool IsClose(const TExpToken* t) {
+    return t->Kind == tkBracket && t->Text == ")";
+}
 }  // namespace
 
 class TExpBuilder {
-public:
+  public:
     explicit TExpBuilder(std::span<const TExpToken* const> all) : all_(all) {
         const int n = static_cast<int>(all.size());
         partner_.assign(static_cast<std::size_t>(n), -1);
@@ -69,7 +73,7 @@ public:
         Finish(node);
     }
 
-private:
+  private:
     struct Op {
         int depth, rank, pos;
         bool operator<(const Op& o) const {

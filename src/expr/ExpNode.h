@@ -34,7 +34,7 @@ class TExpNode;
 
 // Resolves the names of a tree: a word that is neither a number, an operator nor a built-in.
 class TExpNameResolver {
-public:
+  public:
     virtual ~TExpNameResolver() = default;
     // On entry `value` holds the name's text; on return the resolved value (or the text
     // unchanged). `args` points at kMaxArgs slots; `argCount` is the number of written
@@ -44,7 +44,7 @@ public:
 };
 
 class TExpNode {
-public:
+  public:
     // `tokens` must outlive the node and its subtree; the node covers them all until Build.
     TExpNode(TExpNameResolver* owner, std::span<const TExpToken* const> tokens,
              TExpNode* parent = nullptr);
@@ -76,7 +76,7 @@ public:
     int ChildCount() const { return static_cast<int>(children_.size()); }
     TExpNode& Child(int i) const;  // "List index out of bounds (%d)"
 
-private:
+  private:
     friend class TExpBuilder;
     friend class TExpEvaluator;
 
@@ -91,7 +91,7 @@ private:
     std::vector<std::unique_ptr<TExpNode>> children_;
 
     // Evaluation cache, derived from token_ and the children count.
-    std::int8_t builtin_ = -1;  // index into the built-in function table, -1 for none
+    std::int8_t builtin_ = -1;   // index into the built-in function table, -1 for none
     std::uint8_t operator_ = 0;  // operator table index, 0 for an unknown operator
     double number_ = 0.0;
     Variant text_;  // the token text (names), trimmed for brackets and commas
@@ -99,7 +99,7 @@ private:
 
 // A parsed expression: the tokens and the tree over them. Parse once, evaluate many times.
 class TExpTree {
-public:
+  public:
     // Reads every token of `text` and builds the tree. Raises the parse and compile errors.
     TExpTree(TExpNameResolver* owner, std::string_view text);
     void Evaluate(Variant& value) const { root_->Evaluate(value); }
@@ -107,7 +107,7 @@ public:
     // The regional decimal separator the tokenizer's number test read.
     char DecimalSeparator() const { return parser_.DecimalSeparator(); }
 
-private:
+  private:
     TExpParser parser_;
     std::vector<const TExpToken*> list_;
     std::unique_ptr<TExpNode> root_;

@@ -30,7 +30,9 @@ TExpTokenKind ClassifyText(char c, bool quoted, char decimalSeparator) {
     return tkWord;
 }
 
-void TExpParser::SetText(std::string_view s) { text_ = Trim(s); }
+void TExpParser::SetText(std::string_view s) {
+    text_ = Trim(s);
+}
 
 void TExpParser::ReadAll(std::string_view s) {
     SetText(s);

@@ -38,7 +38,7 @@ int OperatorArity(int index);
 TExpTokenKind ClassifyText(char c, bool quoted, char decimalSeparator);
 
 class TExpParser {
-public:
+  public:
     TExpParser() = default;
     TExpParser(const TExpParser&) = delete;
     TExpParser& operator=(const TExpParser&) = delete;
@@ -62,7 +62,7 @@ public:
     const std::deque<TExpToken>& Tokens() const { return tokens_; }
     char DecimalSeparator() const { return decimalSeparator_; }
 
-private:
+  private:
     std::string text_;
     std::size_t pos_ = 0;  // 0-based index of the next character
     std::deque<TExpToken> tokens_;

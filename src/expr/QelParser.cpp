@@ -22,7 +22,9 @@ TCalculationGuard::TCalculationGuard() {
     }
 }
 
-TCalculationGuard::~TCalculationGuard() { --t_calcNesting; }
+TCalculationGuard::~TCalculationGuard() {
+    --t_calcNesting;
+}
 
 // A parse of one text: the tree, or the error the parse raised.
 struct TQelParser::Compiled {
@@ -133,7 +135,8 @@ void TQelParserFunction::SetDefinition(const std::string& text) {
     TExpParser parser;
     parser.SetText(header);
     const TExpToken* t = parser.FirstToken();
-    if (!t || t->Kind != tkWord) throw EExpressionError(Format(msg::kExpFunctionNotValid, definition_));
+    if (!t || t->Kind != tkWord)
+        throw EExpressionError(Format(msg::kExpFunctionNotValid, definition_));
     name_ = t->Text;
 
     t = parser.NextToken();
@@ -189,8 +192,8 @@ void TQelParserFunction::ResolveNodeName(const TExpNode& sender, const std::stri
     ResolveName(sender, eval, args, argCount, value);
 }
 
-void TQelParserFunction::ResolveName(const TExpNode&, const std::string& eval,
-                                     const Variant* args, int argCount, Variant& value) {
+void TQelParserFunction::ResolveName(const TExpNode&, const std::string& eval, const Variant* args,
+                                     int argCount, Variant& value) {
     for (std::size_t i = 0; i < params_.size(); ++i) {
         if (SameText(params_[i], eval)) {
             value = i < argValues_.size() ? argValues_[i] : Variant();

@@ -25,15 +25,15 @@ class TQelParser;
 //   ArgCount the number of arguments written in the call (0 for a bare name)
 //   Value    on entry the name's own text; the handler stores the name's value here
 //   Done     false on entry; true stops further resolution (the user functions)
-using TOnEvaluate = std::function<void(TQelParser& Sender, const std::string& Eval,
-                                       const Variant* Args, int ArgCount, Variant& Value,
-                                       bool& Done)>;
+using TOnEvaluate =
+    std::function<void(TQelParser& Sender, const std::string& Eval, const Variant* Args,
+                       int ArgCount, Variant& Value, bool& Done)>;
 
 // Counts the calculations in progress on this thread: one more than kMaxCalculationNesting
 // raises "Calculate error: calculations nested deeper than 64 levels."-style
 // EExpressionError (a name resolution that evaluates again without end).
 class TCalculationGuard {
-public:
+  public:
     TCalculationGuard();
     ~TCalculationGuard();
     TCalculationGuard(const TCalculationGuard&) = delete;
@@ -45,7 +45,7 @@ public:
 // that fails to parse fails the same way on every evaluation. Every evaluation asks the
 // handler again for every name, in the same order as a fresh parse would.
 class TQelParser : public TComponent, private TExpNameResolver {
-public:
+  public:
     explicit TQelParser(TComponent* owner = nullptr);
     ~TQelParser() override;
     const char* ClassName() const override { return "TQelParser"; }
@@ -76,7 +76,7 @@ public:
     // Name resolution for the trees owned by this parser (see TOnEvaluate).
     void ResolveName(const std::string& eval, const Variant* args, int argCount, Variant& value);
 
-private:
+  private:
     struct Compiled;
     void ResolveNodeName(const TExpNode& sender, const std::string& eval, const Variant* args,
                          int argCount, Variant& value) override;
@@ -91,7 +91,7 @@ private:
 
 // A user-defined function `name(params)=body`.
 class TQelParserFunction : private TExpNameResolver {
-public:
+  public:
     explicit TQelParserFunction(TQelParser* owner = nullptr);
     ~TQelParserFunction() override;
     TQelParserFunction(const TQelParserFunction&) = delete;
@@ -119,7 +119,7 @@ public:
     void ResolveName(const TExpNode& sender, const std::string& eval, const Variant* args,
                      int argCount, Variant& value);
 
-private:
+  private:
     void ResolveNodeName(const TExpNode& sender, const std::string& eval, const Variant* args,
                          int argCount, Variant& value) override;
 
@@ -136,7 +136,7 @@ private:
 
 // The list of user-defined functions; owns its entries.
 class TQelParserFunctions {
-public:
+  public:
     TQelParserFunctions() = default;
     ~TQelParserFunctions();
     TQelParserFunctions(const TQelParserFunctions&) = delete;
@@ -145,13 +145,13 @@ public:
     // Creates a function without owner from the definition and appends it; returns its index.
     // A definition error propagates and nothing is appended.
     int AddFunction(const std::string& definition);
-    void DeleteFunction(int index);  // "List index out of bounds (%d)"
+    void DeleteFunction(int index);                   // "List index out of bounds (%d)"
     TQelParserFunction* FunctionAt(int index) const;  // nullptr outside the list
     // The first function whose name equals `name` ignoring letter case, or nullptr.
     TQelParserFunction* FindFunction(const std::string& name) const;
     int Count() const { return static_cast<int>(items_.size()); }
 
-private:
+  private:
     std::vector<std::unique_ptr<TQelParserFunction>> items_;
 };
 

@@ -17,8 +17,8 @@ inline char At(std::string_view line, std::size_t i) {
 
 // Appends the field that ends at position i (1-based) and returns the start of the next one.
 // Inlined at its every call: a call per field is a large share of splitting a line.
-[[gnu::always_inline]] inline std::size_t EndField(std::string_view line, std::size_t s, std::size_t i,
-                                                   char delimiter, char qualifier,
+[[gnu::always_inline]] inline std::size_t EndField(std::string_view line, std::size_t s,
+                                                   std::size_t i, char delimiter, char qualifier,
                                                    std::vector<TFieldPosition>& fields) {
     const std::size_t n = line.size();
     const bool hasQualifier = qualifier != '\0';
@@ -205,15 +205,21 @@ void ReadSourceReference(const TSourceReference& reference, std::string_view lin
     std::int64_t start = reference.Start;
     std::int64_t end = reference.End;
     switch (reference.Kind) {
-        case TSourceReference::srLine: out.assign(line); return;
-        case TSourceReference::srConstant: out.assign(reference.Reference); break;
+        case TSourceReference::srLine:
+            out.assign(line);
+            return;
+        case TSourceReference::srConstant:
+            out.assign(reference.Reference);
+            break;
         case TSourceReference::srField:
             if (static_cast<std::size_t>(reference.Start) > fields.size()) {
                 out.clear();
                 return;
             }
-            start = static_cast<std::int64_t>(fields[static_cast<std::size_t>(reference.Start) - 1].Start);
-            end = static_cast<std::int64_t>(fields[static_cast<std::size_t>(reference.Start) - 1].End);
+            start = static_cast<std::int64_t>(
+                fields[static_cast<std::size_t>(reference.Start) - 1].Start);
+            end = static_cast<std::int64_t>(
+                fields[static_cast<std::size_t>(reference.Start) - 1].End);
             if (start <= 0) {
                 out.assign(reference.Reference);
                 break;
@@ -221,7 +227,8 @@ void ReadSourceReference(const TSourceReference& reference, std::string_view lin
             [[fallthrough]];
         case TSourceReference::srRange:
             if (end > 0) {
-                out.assign(FieldText(line, {static_cast<std::size_t>(start), static_cast<std::size_t>(end)}));
+                out.assign(FieldText(
+                    line, {static_cast<std::size_t>(start), static_cast<std::size_t>(end)}));
             } else {
                 out.clear();
             }
@@ -231,7 +238,8 @@ void ReadSourceReference(const TSourceReference& reference, std::string_view lin
 }
 
 void ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
-                            std::span<const TFieldPosition> fields, char delimiter, std::string& out) {
+                            std::span<const TFieldPosition> fields, char delimiter,
+                            std::string& out) {
     ReadSourceReference(ParseSourceReference(reference, fixed), line, fields, delimiter, out);
 }
 

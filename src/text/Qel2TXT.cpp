@@ -82,15 +82,16 @@ bool TQelFromText::ImportRow() {
 void TQelFromText::GetSourceValue(const Variant& name, Variant& value) {
     const std::string reference = VarToStr(name);
     value.AssignText({});
-    ResolveSourceReference(reference, currentLine_, Fixed(), fieldPositions_, FieldDelimiterCustom(),
-                           value.MutableText());
+    ResolveSourceReference(reference, currentLine_, Fixed(), fieldPositions_,
+                           FieldDelimiterCustom(), value.MutableText());
 }
 
 int TQelFromText::BindSourceName(const std::string& name) {
     if (typeid(*this) != typeid(TQelFromText)) return -1;
     std::string key = name;
     key += Fixed() ? '\1' : '\0';
-    auto [it, added] = bindingIndex_.try_emplace(std::move(key), static_cast<int>(bindings_.size()));
+    auto [it, added] =
+        bindingIndex_.try_emplace(std::move(key), static_cast<int>(bindings_.size()));
     if (added) bindings_.push_back({name, ParseSourceReference(name, Fixed()), Fixed()});
     return it->second;
 }
@@ -103,7 +104,8 @@ void TQelFromText::GetBoundSourceValue(int handle, Variant& value) {
         return;
     }
     value.AssignText({});
-    ReadSourceReference(b.Reference, currentLine_, fieldPositions_, FieldDelimiterCustom(), value.MutableText());
+    ReadSourceReference(b.Reference, currentLine_, fieldPositions_, FieldDelimiterCustom(),
+                        value.MutableText());
 }
 
 void TQelFromText::SplitFields(const TDataSet* dataSet, bool fixed, char delimiter,

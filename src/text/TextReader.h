@@ -173,7 +173,8 @@ std::string_view FieldText(std::string_view line, const TFieldPosition& field);
 // A value that ends with the delimiter loses that one character ("Text" excepted).
 // The value goes to `out`, whose buffer is reused.
 void ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
-                            std::span<const TFieldPosition> fields, char delimiter, std::string& out);
+                            std::span<const TFieldPosition> fields, char delimiter,
+                            std::string& out);
 std::string ResolveSourceReference(std::string_view reference, std::string_view line, bool fixed,
                                    std::span<const TFieldPosition> fields, char delimiter);
 

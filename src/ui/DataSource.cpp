@@ -5,8 +5,7 @@
 
 namespace qel {
 
-TDataSource::TDataSource(QObject* parent)
-    : QAbstractTableModel(parent) {}
+TDataSource::TDataSource(QObject* parent) : QAbstractTableModel(parent) {}
 
 TDataSource::~TDataSource() {
     if (dataSet_) dataSet_->RemoveDataLink(this);
@@ -30,7 +29,9 @@ int TDataSource::ColumnWidth(int column) const {
     return columns_[static_cast<std::size_t>(column)].Width;
 }
 
-void TDataSource::DataSetChanged() { Refresh(); }
+void TDataSource::DataSetChanged() {
+    Refresh();
+}
 
 void TDataSource::DataSetDestroyed() {
     // The dataset is going away: forget it without calling it again.
@@ -75,7 +76,8 @@ void TDataSource::Resolve() {
         return s;
     };
     if (columns_.empty()) {
-        for (int i = 0; i < dataSet_->FieldCount(); ++i) shown_.push_back(describe(dataSet_->Fields(i)));
+        for (int i = 0; i < dataSet_->FieldCount(); ++i)
+            shown_.push_back(describe(dataSet_->Fields(i)));
         return;
     }
     for (const auto& c : columns_) {
@@ -87,7 +89,9 @@ void TDataSource::Resolve() {
     }
 }
 
-int TDataSource::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int TDataSource::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows_;
+}
 
 int TDataSource::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(shown_.size());
@@ -123,7 +127,8 @@ const TDataSource::Block* TDataSource::FetchBlock(std::int64_t block) const {
                 cells.emplace_back();
             } else {
                 const std::string text = VarToStr(record[static_cast<std::size_t>(s.field)]);
-                cells.push_back(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+                cells.push_back(
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
             }
         }
         b.rows.push_back(std::move(cells));
@@ -132,7 +137,8 @@ const TDataSource::Block* TDataSource::FetchBlock(std::int64_t block) const {
 }
 
 QVariant TDataSource::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rows_ || index.column() >= static_cast<int>(shown_.size()))
+    if (!index.isValid() || index.row() >= rows_ ||
+        index.column() >= static_cast<int>(shown_.size()))
         return {};
     const Shown& s = shown_[static_cast<std::size_t>(index.column())];
     if (role == Qt::TextAlignmentRole) return QVariant::fromValue(s.align | Qt::AlignVCenter);

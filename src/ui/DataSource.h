@@ -26,7 +26,7 @@ struct TGridColumn {
 
 class TDataSource : public QAbstractTableModel, private TDataLink {
     Q_OBJECT
-public:
+  public:
     static constexpr int kBlockRows = 256;    // rows fetched with one ReadRecords
     static constexpr int kCachedBlocks = 16;  // blocks kept, the least recently used goes first
 
@@ -51,7 +51,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-private:
+  private:
     struct Block {
         std::vector<std::vector<QString>> rows;  // cells of the shown columns, as text
         std::list<std::int64_t>::iterator age;

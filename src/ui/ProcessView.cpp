@@ -64,8 +64,9 @@ void PaintFolder(QPainter& p, QPointF at, bool open) {
     p.drawPath(rear);
     QPolygonF sheet;
     const double lift = open ? 8 : 0;
-    sheet << at + QPointF(0 + (open ? 4 : 0), 9 + lift) << at + QPointF(36 + (open ? 4 : 0), 9 + lift)
-          << at + QPointF(36, 30) << at + QPointF(0, 30);
+    sheet << at + QPointF(0 + (open ? 4 : 0), 9 + lift)
+          << at + QPointF(36 + (open ? 4 : 0), 9 + lift) << at + QPointF(36, 30)
+          << at + QPointF(0, 30);
     p.setBrush(front);
     p.drawPolygon(sheet);
 }
@@ -190,7 +191,8 @@ void TfrmQelProcessWindow::Sync() {
     Place(Animate, model_.Animate);
     PlaceLabel(lblStatus, model_.lblStatus);
     Place(ProgressBar, model_.ProgressBar);
-    if (ProgressBar->minimum() != model_.ProgressMin || ProgressBar->maximum() != model_.ProgressMax)
+    if (ProgressBar->minimum() != model_.ProgressMin ||
+        ProgressBar->maximum() != model_.ProgressMax)
         ProgressBar->setRange(model_.ProgressMin, model_.ProgressMax);
     ProgressBar->setValue(model_.ProgressPosition);
     Place(btnCancel, model_.btnCancel);
@@ -267,8 +269,12 @@ void TQtProgressView::PaintNow() {
     ++paintCount_;
 }
 
-void TQtProgressView::StartAnimation() { window_->Animate->Play(); }
+void TQtProgressView::StartAnimation() {
+    window_->Animate->Play();
+}
 
-void TQtProgressView::StopAnimation() { window_->Animate->Stop(model_.AnimationStopFrame); }
+void TQtProgressView::StopAnimation() {
+    window_->Animate->Stop(model_.AnimationStopFrame);
+}
 
 }  // namespace qel

@@ -24,8 +24,8 @@ struct TControlState;
 // drops into the right one. Painted, not loaded from a file.
 class TCopyAnimation : public QWidget {
     Q_OBJECT
-public:
-    static constexpr int kFrameCount = 35;    // frames of one loop, 0..34
+  public:
+    static constexpr int kFrameCount = 35;  // frames of one loop, 0..34
     static constexpr int kFrameMsec = 60;
 
     explicit TCopyAnimation(QWidget* parent);
@@ -34,10 +34,10 @@ public:
     bool Playing() const { return timer_.isActive(); }
     int Frame() const { return frame_; }
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     QTimer timer_;
     int frame_ = 0;
 };
@@ -46,7 +46,7 @@ private:
 // the user's Cancel (button, Escape) and closing go straight into the model.
 class TfrmQelProcessWindow : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TfrmQelProcessWindow(TfrmQelProcess& model);
 
     void Sync();
@@ -68,17 +68,17 @@ public:
     QLabel* lblTotalErrors;
     QLabel* lblTotalImported;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;  // the window's close button: FormClose
-    void reject() override;                         // Escape: the Cancel button
+    void reject() override;                        // Escape: the Cancel button
 
-private:
+  private:
     TfrmQelProcess& model_;
 };
 
 // The TProgressView a Qt window system hands to the engine.
 class TQtProgressView : public TProgressView {
-public:
+  public:
     TQtProgressView(TfrmQelProcess& model, int repaintIntervalMsec);
     ~TQtProgressView() override;
 
@@ -90,7 +90,7 @@ public:
     TfrmQelProcessWindow& Window() { return *window_; }
     int PaintCount() const { return paintCount_; }
 
-private:
+  private:
     void PaintNow();
 
     TfrmQelProcess& model_;

@@ -40,7 +40,9 @@ void TQtWindowSystem::SetCursor(TCursor cursor) {
     }
 }
 
-void TQtWindowSystem::ProcessMessages() { QCoreApplication::processEvents(); }
+void TQtWindowSystem::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
 
 void TQtWindowSystem::CancelMouseCapture() {
     // A window that grabbed the mouse (or an open popup, which holds it implicitly) lets go,

@@ -18,7 +18,7 @@ QFont FormFont();
 QString DisplayText(const std::string& text);
 
 class TQtWindowSystem : public TWindowSystem {
-public:
+  public:
     enum TBoxKind { bkInformation, bkError, bkTitled };
 
     TQtWindowSystem() = default;
@@ -42,12 +42,12 @@ public:
 
     bool WaitCursorShown() const { return waitCursor_; }
 
-protected:
+  protected:
     // Shows one modal box with an OK button and waits for it. A test overrides this to record
     // the box instead of blocking on it.
     virtual void ShowBox(TBoxKind kind, const std::string& title, const std::string& text);
 
-private:
+  private:
     int repaintInterval_ = 25;  // at most 40 paints a second
     bool waitCursor_ = false;
 };

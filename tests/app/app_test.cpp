@@ -29,7 +29,7 @@ namespace {
 // Calls `onPump` at every pump of pending messages: the only moments a running import lets
 // the user act, which is where these tests act.
 class TPumpingWindowSystem : public test::TRecordingWindowSystem {
-public:
+  public:
     std::function<void()> onPump;
     void ProcessMessages() override {
         TRecordingWindowSystem::ProcessMessages();
@@ -50,11 +50,12 @@ public:
 std::string LogLine(int i, const std::string& code, const std::string& size,
                     const std::string& ref = "-") {
     return "host" + std::to_string(i) + ".example.net - - [10/Oct/2023:13:55:36 +0000] \"GET /p" +
-           std::to_string(i) + " HTTP/1.1\" " + code + " " + size + " \"" + ref + "\" \"Agent/1.0 (X11)\"\n";
+           std::to_string(i) + " HTTP/1.1\" " + code + " " + size + " \"" + ref +
+           "\" \"Agent/1.0 (X11)\"\n";
 }
 
 class LoaderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::EnsureApplication();
         ASSERT_TRUE(dir_.isValid());
@@ -69,12 +70,18 @@ protected:
 
     void CreateTable() {
         TSqliteTable::CreateTable(programDir_ + "log.db", "log",
-                                  {{"Host", ftString}, {"DateTime", ftString}, {"URL", ftString},
-                                   {"Code", ftInteger}, {"Size", ftInteger}, {"Ref", ftString}});
+                                  {{"Host", ftString},
+                                   {"DateTime", ftString},
+                                   {"URL", ftString},
+                                   {"Code", ftInteger},
+                                   {"Size", ftInteger},
+                                   {"Ref", ftString}});
     }
     void WriteLog(int lines) {
         std::string text;
-        for (int i = 1; i <= lines; ++i) text += LogLine(i, i % 7 == 0 ? "304" : "200", i % 7 == 0 ? "-" : std::to_string(i * 3));
+        for (int i = 1; i <= lines; ++i)
+            text +=
+                LogLine(i, i % 7 == 0 ? "304" : "200", i % 7 == 0 ? "-" : std::to_string(i * 3));
         WriteLogText(text);
     }
     void WriteLogText(const std::string& text) {
@@ -85,7 +92,8 @@ protected:
             form_ = std::make_unique<TfrmMain>(programDir_);
             // Commits wait for the disk by default; the tests need the flushes, not the waiting.
             if (form_->tblLog.Handle())
-                sqlite3_exec(form_->tblLog.Handle(), "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+                sqlite3_exec(form_->tblLog.Handle(), "PRAGMA synchronous=OFF", nullptr, nullptr,
+                             nullptr);
             form_->show();
         }
         return *form_;
@@ -105,7 +113,8 @@ protected:
     std::unique_ptr<TfrmMain> form_;
 };
 
-const QRegularExpression kElapsed(QStringLiteral("^Data loaded in \\d+ msec\r\n \\(1000 msec=1sec\\)$"));
+const QRegularExpression kElapsed(
+    QStringLiteral("^Data loaded in \\d+ msec\r\n \\(1000 msec=1sec\\)$"));
 
 bool IsElapsedMessage(const std::string& text) {
     return kElapsed.match(QString::fromStdString(text)).hasMatch();
@@ -118,7 +127,10 @@ TEST_F(LoaderTest, WindowLayoutAndGridColumns) {
     EXPECT_EQ(f.size(), QSize(688, 446));
     EXPECT_EQ(f.DBGrid1->geometry(), QRect(0, 56, 688, 390));
 
-    struct Column { const char* title; int width; } columns[] = {
+    struct Column {
+        const char* title;
+        int width;
+    } columns[] = {
         {"Host", 149}, {"DateTime", 99}, {"URL", 161}, {"Code", 64}, {"Size", 64}, {"Ref", 144},
     };
     ASSERT_EQ(f.dSrcLog->columnCount(), 6);
@@ -159,7 +171,8 @@ TEST_F(LoaderTest, FieldsOfALogLineReachTheirColumns) {
          Variant("http://a.example/x?q=1")},
         {LogLine(2, "304", "-"), Variant(304), Variant::Null(), Variant("-")},  // no body sent
         {LogLine(3, "404", "0"), Variant(404), Variant(0), Variant("-")},
-        {LogLine(4, "200", "\"\""), Variant(200), Variant::Null(), Variant("-")},  // empty field: null
+        {LogLine(4, "200", "\"\""), Variant(200), Variant::Null(),
+         Variant("-")},  // empty field: null
     };
     std::string text;
     for (const Case& c : cases) text += c.line;
@@ -186,30 +199,35 @@ TEST_F(LoaderTest, CellParamsTurnEmptyIntegerTextIntoZeroAndADashIntoNull) {
     TField* code = f.tblLog.FindField("Code");
     TField* host = f.tblLog.FindField("Host");
     ASSERT_TRUE(code && host);
-    struct Case { TField* field; Variant in, out; } cases[] = {
-        {code, Variant(""), Variant(0)},
-        {code, Variant("-"), Variant::Null()},
-        {code, Variant::Null(), Variant::Null()},
-        {code, Variant(" - "), Variant(" - ")},
-        {code, Variant("--"), Variant("--")},
-        {code, Variant("17"), Variant("17")},
-        {code, Variant(17), Variant(17)},
-        {host, Variant("-"), Variant("-")},
-        {host, Variant(""), Variant("")},
-        {nullptr, Variant("-"), Variant("-")},
+    struct Case {
+        TField* field;
+        Variant in, out;
+    } cases[] = {
+        {code, Variant(""), Variant(0)},          {code, Variant("-"), Variant::Null()},
+        {code, Variant::Null(), Variant::Null()}, {code, Variant(" - "), Variant(" - ")},
+        {code, Variant("--"), Variant("--")},     {code, Variant("17"), Variant("17")},
+        {code, Variant(17), Variant(17)},         {host, Variant("-"), Variant("-")},
+        {host, Variant(""), Variant("")},         {nullptr, Variant("-"), Variant("-")},
         {nullptr, Variant(""), Variant("")},
     };
     for (const Case& c : cases) {
         Variant v = c.in;
         f.QelFromText1GetCellParams(f.QelFromText1, c.field, v);
-        EXPECT_EQ(v, c.out) << DebugString(c.in) << " for " << (c.field ? c.field->FieldName() : "no field");
+        EXPECT_EQ(v, c.out) << DebugString(c.in) << " for "
+                            << (c.field ? c.field->FieldName() : "no field");
     }
 }
 
 TEST_F(LoaderTest, CachedRowsAreFlushedAfterRows200To399Only) {
     CreateTable();
-    struct Case { int lines; int flushes; int first, last; } cases[] = {
-        {150, 0, 0, 0}, {250, 51, 200, 250}, {600, 200, 200, 399},
+    struct Case {
+        int lines;
+        int flushes;
+        int first, last;
+    } cases[] = {
+        {150, 0, 0, 0},
+        {250, 51, 200, 250},
+        {600, 200, 200, 399},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lines);
@@ -241,7 +259,8 @@ TEST_F(LoaderTest, CancellingStopsWithinOneRefreshAndStillReportsTheTime) {
         const char* how;
         std::function<void(TfrmQelProcessWindow&)> act;
     } cases[] = {
-        {"Cancel clicked", [](TfrmQelProcessWindow& w) { QTest::mouseClick(w.btnCancel, Qt::LeftButton); }},
+        {"Cancel clicked",
+         [](TfrmQelProcessWindow& w) { QTest::mouseClick(w.btnCancel, Qt::LeftButton); }},
         {"Escape pressed", [](TfrmQelProcessWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); }},
         {"dialog closed", [](TfrmQelProcessWindow& w) { w.close(); }},
     };

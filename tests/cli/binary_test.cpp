@@ -271,8 +271,8 @@ TEST_F(Import, TableChoosesAmongSeveralTablesOfTheFile) {
                   .status,
               0);
     Outcome o = RunQel({"import", "--create", "Host TEXT, Code INTEGER", "--table", "Second",
-                        "--record-separator", "lf", "--first", "2", "--map", "Host=Field1",
-                        "--map", "Code=Field2", src, db});
+                        "--record-separator", "lf", "--first", "2", "--map", "Host=Field1", "--map",
+                        "Code=Field2", src, db});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(One(db, "SELECT count(*) FROM first"), "3");
     EXPECT_EQ(One(db, "SELECT group_concat(Code) FROM Second"), "200,404,200");
@@ -354,8 +354,11 @@ TEST_F(Import, ExitStatusesAndMessages) {
          1,
          "Cannot open file " + Path("no/dir/rejects.txt"),
          "Unknown"},
-        {"table not in the file", {"--table", "other", src, db}, 1,
-         "Table 'other' not found in '" + db + "'", "Unknown"},
+        {"table not in the file",
+         {"--table", "other", src, db},
+         1,
+         "Table 'other' not found in '" + db + "'",
+         "Unknown"},
         {"bad mode", {"--mode", "insert", src, db}, 2, "", nullptr},
         {"unknown option", {"--frobnicate", src, db}, 2, "", nullptr},
         {"database missing", {src}, 2, "", nullptr},

@@ -87,8 +87,8 @@ TEST(DashNull, ExactlyADashIsNullForNumericFieldsOnly) {
         {"f 1 -5", {"f|1|-5"}, {"f|1|-5"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(LoadSIF(std::string(c.line) + "\n", {"--dash-null", "--qualifier", "quot",
-                                                          "--trim", "none"}),
+        EXPECT_EQ(LoadSIF(std::string(c.line) + "\n",
+                          {"--dash-null", "--qualifier", "quot", "--trim", "none"}),
                   c.with)
             << c.line;
         EXPECT_EQ(LoadSIF(std::string(c.line) + "\n", {"--qualifier", "quot", "--trim", "none"}),

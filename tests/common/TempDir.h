@@ -11,7 +11,7 @@
 namespace qel::test {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string tmpl = (std::filesystem::temp_directory_path() / "qel_test_XXXXXX").string();
         if (::mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -28,7 +28,7 @@ public:
     const std::filesystem::path& Path() const { return path_; }
     std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -13,9 +13,12 @@ namespace qel {
 namespace {
 
 TEST(Variant, IntegerConversionRoundsTiesToEven) {
-    struct Case { Variant in; std::int32_t want; } cases[] = {
-        {Variant(2.5), 2}, {Variant(3.5), 4}, {Variant(-2.5), -2}, {Variant(2.4999), 2},
-        {Variant(true), -1}, {Variant(false), 0}, {Variant("42"), 42}, {Variant(" -7"), -7},
+    struct Case {
+        Variant in;
+        std::int32_t want;
+    } cases[] = {
+        {Variant(2.5), 2},    {Variant(3.5), 4},   {Variant(-2.5), -2}, {Variant(2.4999), 2},
+        {Variant(true), -1},  {Variant(false), 0}, {Variant("42"), 42}, {Variant(" -7"), -7},
         {Variant("$1F"), 31}, {Variant("2.5"), 2}, {Variant(), 0},
     };
     for (const auto& c : cases) EXPECT_EQ(c.in.AsInteger(), c.want) << DebugString(c.in);
@@ -54,19 +57,27 @@ TEST(Variant, ArraysCopyAsValues) {
 }
 
 TEST(TextUtil, FloatToStrGeneralForm) {
-    struct Case { double v; const char* want; } cases[] = {
-        {9, "9"}, {2.5, "2.5"}, {6227020800.0, "6227020800"}, {1e20, "1E20"}, {1e-5, "1E-5"},
-        {0.1 + 0.2, "0.3"}, {-0.0, "0"}, {3.14, "3.14"},
+    struct Case {
+        double v;
+        const char* want;
+    } cases[] = {
+        {9, "9"},       {2.5, "2.5"},   {6227020800.0, "6227020800"},
+        {1e20, "1E20"}, {1e-5, "1E-5"}, {0.1 + 0.2, "0.3"},
+        {-0.0, "0"},    {3.14, "3.14"},
     };
     for (const auto& c : cases) EXPECT_EQ(FloatToStr(c.v, '.'), c.want);
 }
 
 TEST(TextUtil, NumberTests) {
-    struct Case { const char* s; char sep; bool want; } cases[] = {
-        {"12.5", '.', true}, {".", '.', true}, {" -3", '.', true}, {"1e5", '.', true},
-        {"E", '.', false}, {"e", '.', false}, {" ", '.', false}, {"1e", '.', false},
-        {"1.2.3", '.', false}, {"3,5", ',', true}, {"3.5", ',', true}, {"12 ", '.', false},
-        {"-", '.', false}, {"", '.', false}, {"1,2,3", ',', false},
+    struct Case {
+        const char* s;
+        char sep;
+        bool want;
+    } cases[] = {
+        {"12.5", '.', true},   {".", '.', true},   {" -3", '.', true},    {"1e5", '.', true},
+        {"E", '.', false},     {"e", '.', false},  {" ", '.', false},     {"1e", '.', false},
+        {"1.2.3", '.', false}, {"3,5", ',', true}, {"3.5", ',', true},    {"12 ", '.', false},
+        {"-", '.', false},     {"", '.', false},   {"1,2,3", ',', false},
     };
     for (const auto& c : cases) EXPECT_EQ(IsNumberText(c.s, c.sep), c.want) << c.s;
     double d = 0;
@@ -103,11 +114,11 @@ TEST(DateTime, StrToDateUsesTheShortDateOrder) {
 }
 
 class Probe : public TComponent {
-public:
+  public:
     using TComponent::TComponent;
     std::vector<TComponent*> removed;
 
-protected:
+  protected:
     void Notification(TComponent* c, TOperation op) override {
         if (op == opRemove) removed.push_back(c);
     }

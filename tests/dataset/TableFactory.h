@@ -7,11 +7,10 @@
 #include <string>
 #include <vector>
 
-
+#include "../common/TempDir.h"
 #include "dataset/DataSet.h"
 #include "dataset/MemTable.h"
 #include "dataset/SqliteTable.h"
-#include "../common/TempDir.h"
 
 namespace qel::test {
 

@@ -14,14 +14,14 @@ using test::MemTableFactory;
 using test::SqliteFactory;
 
 class CountingLink : public TDataLink {
-public:
+  public:
     void DataSetChanged() override { ++changes; }
     int changes = 0;
 };
 
 template <typename Factory>
 class DataSetContract : public ::testing::Test {
-protected:
+  protected:
     // A small log table: ID, Host, Code (integer), Size (integer), Day (date-time), Ok (Boolean).
     std::unique_ptr<TDataSet> MakeLog(int rows = 0) {
         auto ds = factory_.Make({{"ID", ftInteger, 0, false},
@@ -43,7 +43,8 @@ protected:
     }
     static std::vector<int> Ids(TDataSet& ds) {
         std::vector<int> ids;
-        for (ds.First(); !ds.Eof(); ds.Next()) ids.push_back(ds.FieldByName("ID")->Value().AsInteger());
+        for (ds.First(); !ds.Eof(); ds.Next())
+            ids.push_back(ds.FieldByName("ID")->Value().AsInteger());
         return ids;
     }
     static std::string ErrorOf(const std::function<void()>& f) {
@@ -251,22 +252,23 @@ TYPED_TEST(DataSetContract, LocateWithOneOrSeveralKeys) {
     };
     const Case cases[] = {
         {"ID", Variant(3), true, 3},
-        {"id", Variant("3"), true, 3},             // text converted to the key's type
-        {"Code", Variant(200), true, 2},           // the first match in stored order
+        {"id", Variant("3"), true, 3},    // text converted to the key's type
+        {"Code", Variant(200), true, 2},  // the first match in stored order
         {"Code;Host", VarArrayOf({200, "host4"}), true, 4},
         {"Host;Code", VarArrayOf({"host4", 201}), false, 0},
-        {"Host", Variant("HOST2"), false, 0},      // case-sensitive
-        {"Host", Variant("host"), false, 0},       // exact, not a prefix
-        {"Code", Variant("abc"), false, 0},        // not an integer: nothing matches
-        {"Code", Variant::Null(), true, 5},        // null finds a null field
-        {"ID", VarArrayOf({2}), true, 2},          // a one-element array for one key
+        {"Host", Variant("HOST2"), false, 0},  // case-sensitive
+        {"Host", Variant("host"), false, 0},   // exact, not a prefix
+        {"Code", Variant("abc"), false, 0},    // not an integer: nothing matches
+        {"Code", Variant::Null(), true, 5},    // null finds a null field
+        {"ID", VarArrayOf({2}), true, 2},      // a one-element array for one key
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.keys) + " " + DebugString(c.values));
         ds->First();
         ds->Next();  // on ID 2
         EXPECT_EQ(ds->Locate(c.keys, c.values), c.found);
-        EXPECT_EQ(ds->FieldByName("ID")->Value(), Variant(c.found ? c.id : 2));  // no match: cursor stays
+        EXPECT_EQ(ds->FieldByName("ID")->Value(),
+                  Variant(c.found ? c.id : 2));  // no match: cursor stays
     }
     EXPECT_TRUE(ds->Locate("Host", Variant("HOST2"), loCaseInsensitive));
     EXPECT_EQ(ds->FieldByName("ID")->Value(), Variant(2));
@@ -296,7 +298,7 @@ TYPED_TEST(DataSetContract, DisabledControlsFreezeViewsUntilTheOutermostEnable) 
     if (auto* mem = dynamic_cast<TMemTable*>(ds.get())) {
         EXPECT_EQ(mem->FlushCount(), 0);  // the end of the stretch is not a FlushBuffers call
     }
-    ds->EnableControls();        // unbalanced: ignored
+    ds->EnableControls();  // unbalanced: ignored
     EXPECT_FALSE(ds->ControlsDisabled());
     ds->RemoveDataLink(&link);
     ds->First();

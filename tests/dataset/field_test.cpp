@@ -50,43 +50,42 @@ const std::nullopt_t kInvalid = std::nullopt;
 
 INSTANTIATE_TEST_SUITE_P(
     Integers, FieldConvert,
-    ::testing::Values(
-        ConvertCase{ftInteger, Variant(42), Variant(42)},
-        ConvertCase{ftInteger, Variant(" 42 "), Variant(42)},
-        ConvertCase{ftInteger, Variant("-"), kInvalid},
-        ConvertCase{ftInteger, Variant("4.5"), kInvalid},
-        ConvertCase{ftInteger, Variant("2147483648"), kInvalid},
-        ConvertCase{ftInteger, Variant(3.0), Variant(3)},
-        ConvertCase{ftInteger, Variant(3.5), kInvalid},
-        ConvertCase{ftInteger, Variant(true), Variant(-1)},
-        ConvertCase{ftInteger, Variant::FromDateTime(kXmas), kInvalid},
-        ConvertCase{ftInteger, Variant(""), Variant::Null()},
-        ConvertCase{ftInteger, Variant::Empty(), Variant::Null()},
-        ConvertCase{ftInteger, VarArrayOf({1}), kInvalid},
-        ConvertCase{ftSmallint, Variant(32767), Variant(32767)},
-        ConvertCase{ftSmallint, Variant(32768), kInvalid},
-        ConvertCase{ftWord, Variant(-1), kInvalid},
-        ConvertCase{ftWord, Variant("65535"), Variant(65535)},
-        ConvertCase{ftAutoInc, Variant("7"), Variant(7)},
-        ConvertCase{ftLargeint, Variant("6227020800"), Variant(6227020800.0)},
-        ConvertCase{ftLargeint, Variant("12"), Variant(12)}));
+    ::testing::Values(ConvertCase{ftInteger, Variant(42), Variant(42)},
+                      ConvertCase{ftInteger, Variant(" 42 "), Variant(42)},
+                      ConvertCase{ftInteger, Variant("-"), kInvalid},
+                      ConvertCase{ftInteger, Variant("4.5"), kInvalid},
+                      ConvertCase{ftInteger, Variant("2147483648"), kInvalid},
+                      ConvertCase{ftInteger, Variant(3.0), Variant(3)},
+                      ConvertCase{ftInteger, Variant(3.5), kInvalid},
+                      ConvertCase{ftInteger, Variant(true), Variant(-1)},
+                      ConvertCase{ftInteger, Variant::FromDateTime(kXmas), kInvalid},
+                      ConvertCase{ftInteger, Variant(""), Variant::Null()},
+                      ConvertCase{ftInteger, Variant::Empty(), Variant::Null()},
+                      ConvertCase{ftInteger, VarArrayOf({1}), kInvalid},
+                      ConvertCase{ftSmallint, Variant(32767), Variant(32767)},
+                      ConvertCase{ftSmallint, Variant(32768), kInvalid},
+                      ConvertCase{ftWord, Variant(-1), kInvalid},
+                      ConvertCase{ftWord, Variant("65535"), Variant(65535)},
+                      ConvertCase{ftAutoInc, Variant("7"), Variant(7)},
+                      ConvertCase{ftLargeint, Variant("6227020800"), Variant(6227020800.0)},
+                      ConvertCase{ftLargeint, Variant("12"), Variant(12)}));
 
 INSTANTIATE_TEST_SUITE_P(
     Floats, FieldConvert,
-    ::testing::Values(
-        ConvertCase{ftFloat, Variant("2,5"), Variant(2.5)},    // the regional separator
-        ConvertCase{ftFloat, Variant("2.5"), kInvalid},
-        ConvertCase{ftFloat, Variant(7), Variant(7.0)},
-        ConvertCase{ftCurrency, Variant(" -1,25 "), Variant(-1.25)},
-        ConvertCase{ftBCD, Variant("1E3"), Variant(1000.0)},
-        ConvertCase{ftFloat, Variant(std::nan("")), kInvalid},
-        ConvertCase{ftFloat, Variant(true), kInvalid},
-        ConvertCase{ftFloat, Variant("abc"), kInvalid}));
+    ::testing::Values(ConvertCase{ftFloat, Variant("2,5"), Variant(2.5)},  // the regional separator
+                      ConvertCase{ftFloat, Variant("2.5"), kInvalid},
+                      ConvertCase{ftFloat, Variant(7), Variant(7.0)},
+                      ConvertCase{ftCurrency, Variant(" -1,25 "), Variant(-1.25)},
+                      ConvertCase{ftBCD, Variant("1E3"), Variant(1000.0)},
+                      ConvertCase{ftFloat, Variant(std::nan("")), kInvalid},
+                      ConvertCase{ftFloat, Variant(true), kInvalid},
+                      ConvertCase{ftFloat, Variant("abc"), kInvalid}));
 
 INSTANTIATE_TEST_SUITE_P(
     DatesAndBooleans, FieldConvert,
     ::testing::Values(
-        ConvertCase{ftDateTime, Variant("2003-12-25 16:30:05"), Variant::FromDateTime(kXmas + kTea)},
+        ConvertCase{ftDateTime, Variant("2003-12-25 16:30:05"),
+                    Variant::FromDateTime(kXmas + kTea)},
         ConvertCase{ftDateTime, Variant("25/12/2003"), Variant::FromDateTime(kXmas)},
         ConvertCase{ftDateTime, Variant(37980), Variant::FromDateTime(37980.0)},
         ConvertCase{ftDate, Variant::FromDateTime(kXmas + kTea), Variant::FromDateTime(kXmas)},
@@ -105,16 +104,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     TextAndBlobs, FieldConvert,
-    ::testing::Values(
-        ConvertCase{ftString, Variant(42), Variant("42")},
-        ConvertCase{ftString, Variant(2.5), Variant("2,5")},
-        ConvertCase{ftString, Variant(true), Variant("True")},
-        ConvertCase{ftString, Variant(""), Variant("")},  // empty text stays text
-        ConvertCase{ftString, Variant("a much longer text than ten"), Variant("a much longer text than ten")},
-        ConvertCase{ftString, VarArrayOf({"a"}), kInvalid},
-        ConvertCase{ftBlob, Variant(std::string("\0\x01", 2)), Variant(std::string("\0\x01", 2))},
-        ConvertCase{ftBlob, Variant(5), kInvalid},
-        ConvertCase{ftUnknown, Variant(5), Variant(5)}));
+    ::testing::Values(ConvertCase{ftString, Variant(42), Variant("42")},
+                      ConvertCase{ftString, Variant(2.5), Variant("2,5")},
+                      ConvertCase{ftString, Variant(true), Variant("True")},
+                      ConvertCase{ftString, Variant(""), Variant("")},  // empty text stays text
+                      ConvertCase{ftString, Variant("a much longer text than ten"),
+                                  Variant("a much longer text than ten")},
+                      ConvertCase{ftString, VarArrayOf({"a"}), kInvalid},
+                      ConvertCase{ftBlob, Variant(std::string("\0\x01", 2)),
+                                  Variant(std::string("\0\x01", 2))},
+                      ConvertCase{ftBlob, Variant(5), kInvalid},
+                      ConvertCase{ftUnknown, Variant(5), Variant(5)}));
 
 TEST(Field, DescriptiveProperties) {
     TMemTable t;

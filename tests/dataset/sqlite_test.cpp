@@ -22,7 +22,8 @@ using test::TempDir;
 std::string Shell(const TempDir& dir, const std::string& file, const std::string& sql) {
     std::string in = dir.File("shell.sql"), out = dir.File("shell.out");
     std::ofstream(in) << sql << "\n";
-    std::string cmd = "/usr/bin/sqlite3 -batch -bail '" + file + "' < '" + in + "' > '" + out + "' 2>&1";
+    std::string cmd =
+        "/usr/bin/sqlite3 -batch -bail '" + file + "' < '" + in + "' > '" + out + "' 2>&1";
     int rc = std::system(cmd.c_str());
     std::stringstream ss;
     ss << std::ifstream(out).rdbuf();
@@ -49,17 +50,21 @@ std::string FileBytes(const std::string& file) {
 
 // A second connection inside the test process, for holding locks.
 class Connection {
-public:
-    explicit Connection(const std::string& file) { sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr); }
+  public:
+    explicit Connection(const std::string& file) {
+        sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+    }
     ~Connection() { sqlite3_close_v2(db_); }
-    int Exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
+    int Exec(const std::string& sql) {
+        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+    }
 
-private:
+  private:
     sqlite3* db_ = nullptr;
 };
 
 class SqliteTable : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<TSqliteTable> OpenTable(const std::string& file) {
         auto t = std::make_unique<TSqliteTable>();
         t->SetDatabaseName(dir_.Path().string() + "/");
@@ -72,12 +77,15 @@ protected:
     // The demo's table: a log of requests.
     void CreateLog(const std::string& file = "log.db") {
         Shell(dir_, Path(file),
-              "CREATE TABLE log (Host VARCHAR(80), DateTime DATETIME, URL TEXT, Code INTEGER, Size INTEGER, Ref TEXT);");
+              "CREATE TABLE log (Host VARCHAR(80), DateTime DATETIME, URL TEXT, Code INTEGER, Size "
+              "INTEGER, Ref TEXT);");
     }
-    static void AppendLog(TDataSet& t, const std::string& host, const Variant& code, const Variant& size) {
+    static void AppendLog(TDataSet& t, const std::string& host, const Variant& code,
+                          const Variant& size) {
         t.Append();
         t.FieldByName("Host")->SetValue(host);
-        t.FieldByName("DateTime")->SetValue(Variant::FromDateTime(EncodeDate(2003, 12, 25) + EncodeTime(10, 15, 42, 0)));
+        t.FieldByName("DateTime")
+            ->SetValue(Variant::FromDateTime(EncodeDate(2003, 12, 25) + EncodeTime(10, 15, 42, 0)));
         t.FieldByName("Code")->SetValue(code);
         t.FieldByName("Size")->SetValue(size);
         t.Post();
@@ -126,11 +134,13 @@ TEST_F(SqliteTable, TheTableIsTheOnlyOneOrTheOneNamedAfterTheFile) {
 }
 
 TEST_F(SqliteTable, FieldsAndTypesComeFromTheSchema) {
-    Shell(dir_, Path("types.db"),
-          "CREATE TABLE types (id INTEGER PRIMARY KEY AUTOINCREMENT, i INT NOT NULL, s SMALLINT, "
-          "r REAL, f FLOAT, d2 DOUBLE, n NUMERIC(10,2), dc DECIMAL, m MONEY, c CURRENCY, b BOOLEAN, "
-          "dd DATE, tt TIME, dt DATETIME, ts TIMESTAMP, ch CHAR(3), vc VARCHAR(40), tx TEXT, bl BLOB, "
-          "nv NVARCHAR(12) NOT NULL DEFAULT 'x', big BIGINT, untyped, odd WHATEVER);");
+    Shell(
+        dir_, Path("types.db"),
+        "CREATE TABLE types (id INTEGER PRIMARY KEY AUTOINCREMENT, i INT NOT NULL, s SMALLINT, "
+        "r REAL, f FLOAT, d2 DOUBLE, n NUMERIC(10,2), dc DECIMAL, m MONEY, c CURRENCY, b BOOLEAN, "
+        "dd DATE, tt TIME, dt DATETIME, ts TIMESTAMP, ch CHAR(3), vc VARCHAR(40), tx TEXT, bl "
+        "BLOB, "
+        "nv NVARCHAR(12) NOT NULL DEFAULT 'x', big BIGINT, untyped, odd WHATEVER);");
     auto t = OpenTable("types.db");
     struct Expect {
         const char* name;
@@ -139,14 +149,18 @@ TEST_F(SqliteTable, FieldsAndTypesComeFromTheSchema) {
         bool required;
     };
     const Expect expected[] = {
-        {"id", ftAutoInc, 0, false},  {"i", ftInteger, 0, true},    {"s", ftSmallint, 0, false},
-        {"r", ftFloat, 0, false},     {"f", ftFloat, 0, false},     {"d2", ftFloat, 0, false},
-        {"n", ftBCD, 0, false},       {"dc", ftBCD, 0, false},      {"m", ftCurrency, 0, false},
-        {"c", ftCurrency, 0, false},  {"b", ftBoolean, 0, false},   {"dd", ftDate, 0, false},
-        {"tt", ftTime, 0, false},     {"dt", ftDateTime, 0, false}, {"ts", ftDateTime, 0, false},
-        {"ch", ftString, 3, false},   {"vc", ftString, 40, false},  {"tx", ftString, 0, false},
-        {"bl", ftBlob, 0, false},     {"nv", ftString, 12, false},  {"big", ftLargeint, 0, false},
-        {"untyped", ftUnknown, 0, false}, {"odd", ftUnknown, 0, false},
+        {"id", ftAutoInc, 0, false},   {"i", ftInteger, 0, true},
+        {"s", ftSmallint, 0, false},   {"r", ftFloat, 0, false},
+        {"f", ftFloat, 0, false},      {"d2", ftFloat, 0, false},
+        {"n", ftBCD, 0, false},        {"dc", ftBCD, 0, false},
+        {"m", ftCurrency, 0, false},   {"c", ftCurrency, 0, false},
+        {"b", ftBoolean, 0, false},    {"dd", ftDate, 0, false},
+        {"tt", ftTime, 0, false},      {"dt", ftDateTime, 0, false},
+        {"ts", ftDateTime, 0, false},  {"ch", ftString, 3, false},
+        {"vc", ftString, 40, false},   {"tx", ftString, 0, false},
+        {"bl", ftBlob, 0, false},      {"nv", ftString, 12, false},
+        {"big", ftLargeint, 0, false}, {"untyped", ftUnknown, 0, false},
+        {"odd", ftUnknown, 0, false},
     };
     ASSERT_EQ(t->FieldCount(), static_cast<int>(std::size(expected)));
     for (const Expect& e : expected) {
@@ -177,7 +191,8 @@ TEST_F(SqliteTable, PostedRecordsReachAnotherConnectionAsTypedValues) {
     t->EnableControls();
     EXPECT_FALSE(t->InTransaction());
     EXPECT_EQ(Shell(dir_, Path("log.db"),
-                    "SELECT Host, typeof(Code), Code, quote(Size), date(DateTime), time(DateTime) FROM log ORDER BY rowid;"),
+                    "SELECT Host, typeof(Code), Code, quote(Size), date(DateTime), time(DateTime) "
+                    "FROM log ORDER BY rowid;"),
               "a.example|integer|200|512|2003-12-25|10:15:42\n"
               "b.example|integer|404|NULL|2003-12-25|10:15:42\n"
               "c.example|integer|304|0|2003-12-25|10:15:42");
@@ -192,10 +207,12 @@ TEST_F(SqliteTable, PostedRecordsReachAnotherConnectionAsTypedValues) {
 }
 
 TEST_F(SqliteTable, ValuesWrittenElsewhereReadBackAsTheirFieldsTypes) {
-    Shell(dir_, Path("vals.db"),
-          "CREATE TABLE vals (i INTEGER, b BOOLEAN, d DATE, dt DATETIME, s TEXT, r REAL);"
-          "INSERT INTO vals VALUES (6227020800, 1, '2003-12-25', '2003-12-25T10:15:42.500', 42, 1.5);"
-          "INSERT INTO vals VALUES ('-', 0, 'not a date', datetime('2004-01-02 03:04:05'), 'x', NULL);");
+    Shell(
+        dir_, Path("vals.db"),
+        "CREATE TABLE vals (i INTEGER, b BOOLEAN, d DATE, dt DATETIME, s TEXT, r REAL);"
+        "INSERT INTO vals VALUES (6227020800, 1, '2003-12-25', '2003-12-25T10:15:42.500', 42, 1.5);"
+        "INSERT INTO vals VALUES ('-', 0, 'not a date', datetime('2004-01-02 03:04:05'), 'x', "
+        "NULL);");
     auto t = OpenTable("vals.db");
     EXPECT_EQ(t->FieldByName("i")->Value(), Variant(6227020800.0));  // not cut to 32 bits
     EXPECT_EQ(t->FieldByName("b")->Value(), Variant(true));
@@ -206,13 +223,15 @@ TEST_F(SqliteTable, ValuesWrittenElsewhereReadBackAsTheirFieldsTypes) {
     t->Next();
     EXPECT_EQ(t->FieldByName("i")->Value(), Variant("-"));  // shown as stored, not hidden
     EXPECT_EQ(t->FieldByName("d")->Value(), Variant("not a date"));
-    EXPECT_EQ(t->FieldByName("dt")->Value(), Variant::FromDateTime(EncodeDate(2004, 1, 2) + EncodeTime(3, 4, 5, 0)));
+    EXPECT_EQ(t->FieldByName("dt")->Value(),
+              Variant::FromDateTime(EncodeDate(2004, 1, 2) + EncodeTime(3, 4, 5, 0)));
     EXPECT_TRUE(t->FieldByName("r")->Value().IsNull());
 }
 
 TEST_F(SqliteTable, DefaultsAndAutoIncrementFillFieldsLeftEmpty) {
     Shell(dir_, Path("auto.db"),
-          "CREATE TABLE auto (ID INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT NOT NULL, Kind TEXT DEFAULT 'plain');");
+          "CREATE TABLE auto (ID INTEGER PRIMARY KEY AUTOINCREMENT, Name TEXT NOT NULL, Kind TEXT "
+          "DEFAULT 'plain');");
     auto t = OpenTable("auto.db");
     t->Append();
     t->FieldByName("Name")->SetValue("first");
@@ -226,7 +245,8 @@ TEST_F(SqliteTable, DefaultsAndAutoIncrementFillFieldsLeftEmpty) {
     EXPECT_EQ(t->FieldByName("ID")->Value(), Variant(2));
     EXPECT_TRUE(t->FieldByName("Kind")->Value().IsNull());
     EXPECT_EQ(t->RecNo(), 2);
-    EXPECT_EQ(Shell(dir_, Path("auto.db"), "SELECT ID, Name, quote(Kind) FROM auto;"), "1|first|'plain'\n2|second|NULL");
+    EXPECT_EQ(Shell(dir_, Path("auto.db"), "SELECT ID, Name, quote(Kind) FROM auto;"),
+              "1|first|'plain'\n2|second|NULL");
 }
 
 TEST_F(SqliteTable, FailedPostStoresNothingAndKeepsEarlierRecords) {
@@ -242,7 +262,9 @@ TEST_F(SqliteTable, FailedPostStoresNothingAndKeepsEarlierRecords) {
     t->FieldByName("K")->SetValue(1);
     t->FieldByName("V")->SetValue("duplicate");
     std::string error = ErrorOf([&] { t->Post(); });
-    EXPECT_NE(error.find("Cannot post a record to table 'keys': UNIQUE constraint failed"), std::string::npos) << error;
+    EXPECT_NE(error.find("Cannot post a record to table 'keys': UNIQUE constraint failed"),
+              std::string::npos)
+        << error;
     EXPECT_EQ(t->State(), dsInsert);
     t->Cancel();
     EXPECT_EQ(t->RecordCount(), 2);
@@ -261,15 +283,18 @@ TEST_F(SqliteTable, FailedPostStoresNothingAndKeepsEarlierRecords) {
 // stretch that did not fail).
 TEST_F(SqliteTable, WritesTakenBackByAFullDatabaseComeBackWithEveryKindOfValue) {
     const char* schema =
-        "CREATE TABLE t (I INTEGER, R REAL, D DATETIME, B BOOLEAN, S TEXT, N TEXT, U TEXT DEFAULT 'dflt', X BLOB);";
+        "CREATE TABLE t (I INTEGER, R REAL, D DATETIME, B BOOLEAN, S TEXT, N TEXT, U TEXT DEFAULT "
+        "'dflt', X BLOB);";
     const struct {
         Variant I, R, D, B, S;
     } rows[] = {
-        {Variant(-7), Variant(2.5), Variant::FromDateTime(EncodeDate(1999, 12, 31) + EncodeTime(23, 59, 58, 0)),
-         Variant(true), Variant("plain")},
-        {Variant(2147483647), Variant(-1e300), Variant::FromDateTime(EncodeDate(2024, 2, 29)), Variant(false),
-         Variant(std::string("nul\0inside", 10))},
-        {Variant::Null(), Variant("3.25"), Variant::Null(), Variant::Null(), Variant(std::string(300, 'y'))},
+        {Variant(-7), Variant(2.5),
+         Variant::FromDateTime(EncodeDate(1999, 12, 31) + EncodeTime(23, 59, 58, 0)), Variant(true),
+         Variant("plain")},
+        {Variant(2147483647), Variant(-1e300), Variant::FromDateTime(EncodeDate(2024, 2, 29)),
+         Variant(false), Variant(std::string("nul\0inside", 10))},
+        {Variant::Null(), Variant("3.25"), Variant::Null(), Variant::Null(),
+         Variant(std::string(300, 'y'))},
     };
     std::string dumps[2];
     for (int fail = 0; fail < 2; ++fail) {
@@ -291,7 +316,8 @@ TEST_F(SqliteTable, WritesTakenBackByAFullDatabaseComeBackWithEveryKindOfValue) 
             sqlite3_stmt* s = nullptr;
             sqlite3_prepare_v2(t->Handle(), "PRAGMA page_count", -1, &s, nullptr);
             sqlite3_step(s);
-            const std::string cap = "PRAGMA max_page_count = " + std::to_string(sqlite3_column_int64(s, 0));
+            const std::string cap =
+                "PRAGMA max_page_count = " + std::to_string(sqlite3_column_int64(s, 0));
             sqlite3_finalize(s);
             ASSERT_EQ(sqlite3_exec(t->Handle(), cap.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
             t->Append();
@@ -301,9 +327,10 @@ TEST_F(SqliteTable, WritesTakenBackByAFullDatabaseComeBackWithEveryKindOfValue) 
         }
         t->EnableControls();
         t.reset();
-        dumps[fail] = Shell(dir_, Path(file),
-                            "SELECT quote(I), quote(R), quote(D), quote(B), hex(S), typeof(S), quote(N), U, "
-                            "quote(X) FROM t ORDER BY rowid;");
+        dumps[fail] =
+            Shell(dir_, Path(file),
+                  "SELECT quote(I), quote(R), quote(D), quote(B), hex(S), typeof(S), quote(N), U, "
+                  "quote(X) FROM t ORDER BY rowid;");
     }
     EXPECT_EQ(dumps[1], dumps[0]);
     EXPECT_EQ(std::count(dumps[0].begin(), dumps[0].end(), '\n'), 2) << dumps[0];
@@ -319,7 +346,8 @@ TEST_F(SqliteTable, BulkStretchInAWalFileEndsCheckpointedWithFullSync) {
         std::string out;
         while (sqlite3_step(s) == SQLITE_ROW) {
             for (int i = 0; i < sqlite3_column_count(s); ++i) {
-                out += (i ? "|" : "") + std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i)));
+                out += (i ? "|" : "") +
+                       std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, i)));
             }
         }
         sqlite3_finalize(s);
@@ -350,7 +378,8 @@ TEST_F(SqliteTable, BulkStretchInAWalFileEndsCheckpointedWithFullSync) {
             const std::string ckpt = pragma(*t, "PRAGMA wal_checkpoint(PASSIVE)");
             const auto bar = ckpt.find('|');
             EXPECT_EQ(ckpt.substr(0, bar), "0") << ckpt;
-            EXPECT_EQ(ckpt.substr(ckpt.find('|', bar + 1) + 1), ckpt.substr(bar + 1, ckpt.find('|', bar + 1) - bar - 1))
+            EXPECT_EQ(ckpt.substr(ckpt.find('|', bar + 1) + 1),
+                      ckpt.substr(bar + 1, ckpt.find('|', bar + 1) - bar - 1))
                 << ckpt;
         }
         // A single edit outside the stretch is committed under full syncing too.
@@ -381,7 +410,9 @@ TEST_F(SqliteTable, LockedDatabaseFailsAfterABoundedWaitThenRecovers) {
     t->Append();
     t->FieldByName("Host")->SetValue("blocked");
     error = ErrorOf([&] { t->Post(); });
-    EXPECT_NE(error.find("Cannot commit the records of table 'log': database is locked"), std::string::npos) << error;
+    EXPECT_NE(error.find("Cannot commit the records of table 'log': database is locked"),
+              std::string::npos)
+        << error;
     EXPECT_EQ(t->State(), dsInsert);
     EXPECT_FALSE(t->InTransaction());
     t->Cancel();
@@ -405,7 +436,8 @@ TEST_F(SqliteTable, LockedDatabaseFailsAfterABoundedWaitThenRecovers) {
 }
 
 TEST_F(SqliteTable, QuotesAndSemicolonsInNamesAreIdentifiers) {
-    Shell(dir_, Path("odd.db"), "CREATE TABLE \"we\"\"ird;name\" (\"a\"\"b\" INTEGER, \"c;d\" TEXT, \"select\" TEXT);");
+    Shell(dir_, Path("odd.db"),
+          "CREATE TABLE \"we\"\"ird;name\" (\"a\"\"b\" INTEGER, \"c;d\" TEXT, \"select\" TEXT);");
     auto t = OpenTable("odd.db");
     EXPECT_EQ(t->SqlTableName(), "we\"ird;name");
     t->Append();
@@ -416,7 +448,8 @@ TEST_F(SqliteTable, QuotesAndSemicolonsInNamesAreIdentifiers) {
     EXPECT_TRUE(t->Locate("a\"b", Variant(1)));
     EXPECT_FALSE(t->Locate("select", Variant("S")));
     t->Close();
-    EXPECT_EQ(Shell(dir_, Path("odd.db"), "SELECT \"a\"\"b\", \"c;d\" FROM \"we\"\"ird;name\";"), "1|x'); DROP TABLE t; --");
+    EXPECT_EQ(Shell(dir_, Path("odd.db"), "SELECT \"a\"\"b\", \"c;d\" FROM \"we\"\"ird;name\";"),
+              "1|x'); DROP TABLE t; --");
 }
 
 TEST_F(SqliteTable, PagingViewsStayRightAcrossInsertsAndDeletes) {
@@ -431,12 +464,15 @@ TEST_F(SqliteTable, PagingViewsStayRightAcrossInsertsAndDeletes) {
         SCOPED_TRACE("page at " + std::to_string(first));
         std::vector<std::vector<Variant>> rows;
         t->ReadRecords(first, count, rows);
-        std::size_t expect = first >= static_cast<std::int64_t>(model.size())
-                                 ? 0
-                                 : std::min<std::size_t>(static_cast<std::size_t>(count), model.size() - static_cast<std::size_t>(first));
+        std::size_t expect =
+            first >= static_cast<std::int64_t>(model.size())
+                ? 0
+                : std::min<std::size_t>(static_cast<std::size_t>(count),
+                                        model.size() - static_cast<std::size_t>(first));
         ASSERT_EQ(rows.size(), expect);
         for (std::size_t i = 0; i < rows.size(); ++i) {
-            ASSERT_EQ(rows[i][0], Variant(model[static_cast<std::size_t>(first) + i])) << "row " << i;
+            ASSERT_EQ(rows[i][0], Variant(model[static_cast<std::size_t>(first) + i]))
+                << "row " << i;
         }
     };
     for (std::int64_t first : {0, 50, 640, 700, 130, 999, 1000, 300}) check(first, 40);

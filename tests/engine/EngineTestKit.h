@@ -37,7 +37,7 @@ struct Trace {
 // A source of rows held in memory. Records are numbered from 1; those within RowFirst..RowLast
 // are kept, the way the text source keeps them. "Field<n>" names field n of the current row.
 class TMemorySource : public TQelBaseComponent {
-public:
+  public:
     using TQelBaseComponent::TQelBaseComponent;
     const char* ClassName() const override { return "TMemorySource"; }
 
@@ -52,7 +52,8 @@ public:
         if (failOpen) throw EFOpenError(Format(msg::kFOpenError, SourceFileName()));
         kept_.clear();
         for (std::size_t n = 1; n <= records.size(); ++n) {
-            if (static_cast<std::int64_t>(n) >= RowFirst() && static_cast<std::int64_t>(n) <= RowLast())
+            if (static_cast<std::int64_t>(n) >= RowFirst() &&
+                static_cast<std::int64_t>(n) <= RowLast())
                 kept_.push_back(records[n - 1]);
         }
         seenStream.clear();
@@ -83,7 +84,8 @@ public:
                         ? Variant(row[static_cast<std::size_t>(n - 1)])
                         : Variant("");
             // A cell that cannot be read: an error of the row before anything is written.
-            if (value.IsText() && value.TextValue() == "#boom") throw EConvertError("Cannot read #boom");
+            if (value.IsText() && value.TextValue() == "#boom")
+                throw EConvertError("Cannot read #boom");
             return;
         }
         value = name;
@@ -97,7 +99,7 @@ public:
         TQelBaseComponent::CreateMappings();
     }
 
-private:
+  private:
     void Log(std::string s) {
         if (trace) trace->Add(std::move(s));
     }
@@ -107,7 +109,7 @@ private:
 
 // An in-memory table that logs searches and stores into a trace and can refuse a record.
 class TTraceTable : public TMemTable {
-public:
+  public:
     using TMemTable::TMemTable;
     Trace* trace = nullptr;
     // Raises from the store (a posting error) when it returns a message.
@@ -115,14 +117,15 @@ public:
     int locateCalls = 0;
     std::string lastLocateKeys;
 
-protected:
+  protected:
     bool InternalLocate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values,
                         TLocateOptions options, TRecordId& found) override {
         ++locateCalls;
         Log("Locate");
         return TMemTable::InternalLocate(fieldIndexes, values, options, found);
     }
-    TRecordId InternalInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) override {
+    TRecordId InternalInsert(const std::vector<Variant>& values,
+                             const TFieldFlags& assigned) override {
         Check(values);
         Log("Store insert");
         return TMemTable::InternalInsert(values, assigned);
@@ -138,7 +141,7 @@ protected:
         TMemTable::InternalDelete(id);
     }
 
-private:
+  private:
     void Check(const std::vector<Variant>& values) {
         if (!refuse) return;
         std::string why = refuse(values);
@@ -167,12 +170,12 @@ inline std::vector<std::string> Dump(TDataSet& ds) {
 
 // Installs a fresh headless window system for the test's length.
 class HeadlessTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { previous_ = SetWindowSystem(&ws); }
     void TearDown() override { SetWindowSystem(previous_); }
     THeadlessWindowSystem ws;
 
-private:
+  private:
     TWindowSystem* previous_ = nullptr;
 };
 

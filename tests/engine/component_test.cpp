@@ -11,8 +11,10 @@ namespace qel::test {
 namespace {
 
 class TTextLike : public TMemorySource {
-public:
-    explicit TTextLike(TComponent* owner = nullptr) : TMemorySource(owner) { ApplyDefaultSourceFileName(); }
+  public:
+    explicit TTextLike(TComponent* owner = nullptr) : TMemorySource(owner) {
+        ApplyDefaultSourceFileName();
+    }
     std::string GetDefaultExt() override { return ".TXT"; }
 };
 
@@ -52,11 +54,16 @@ TEST(ComponentModel, LayoutChoicesAndTheirCharacters) {
         int kind;
         std::string text;  // one character for delimiter and qualifier
     };
-    const std::vector<Case> delimiters = {{fdNone, std::string(1, '\0')}, {fdTab, "\t"}, {fdSemicolon, ";"},
-                                          {fdComma, ","}, {fdSpace, " "}, {fdCustom, "|"}};
-    const std::vector<Case> qualifiers = {{tqNone, std::string(1, '\0')}, {tqQuot, "\""}, {tqApos, "'"},
-                                          {tqCustom, "#"}};
-    const std::vector<Case> separators = {{rsCRLF, "\r\n"}, {rsCR, "\r"}, {rsLF, "\n"}, {rsCustom, ""},
+    const std::vector<Case> delimiters = {{fdNone, std::string(1, '\0')},
+                                          {fdTab, "\t"},
+                                          {fdSemicolon, ";"},
+                                          {fdComma, ","},
+                                          {fdSpace, " "},
+                                          {fdCustom, "|"}};
+    const std::vector<Case> qualifiers = {
+        {tqNone, std::string(1, '\0')}, {tqQuot, "\""}, {tqApos, "'"}, {tqCustom, "#"}};
+    const std::vector<Case> separators = {{rsCRLF, "\r\n"},   {rsCR, "\r"},
+                                          {rsLF, "\n"},       {rsCustom, ""},
                                           {rsCustom, "\n\r"}, {rsCustom, "\r\n\r\n"}};
     for (const Case& c : delimiters) {
         TMemorySource a;
@@ -117,12 +124,15 @@ TEST(ComponentAssign, CopiesSettingsAndSixHandlersButNotTheRest) {
     int errorCalls = 0, beforeExecuteCalls = 0, beforeFieldCalls = 0;
     source.OnErrorEvent = [&](TQelBaseComponent&, const Exception&, bool&) { ++errorCalls; };
     source.OnBeforeExecute = [&](TQelBaseComponent&) { ++beforeExecuteCalls; };
-    source.OnBeforeFieldUpdate = [&](TQelBaseComponent&, TField*, const Variant&, bool&) { ++beforeFieldCalls; };
+    source.OnBeforeFieldUpdate = [&](TQelBaseComponent&, TField*, const Variant&, bool&) {
+        ++beforeFieldCalls;
+    };
     source.OnAfterRecordEvent = [](TQelBaseComponent&, bool&) {};
     source.OnCreateStructure = [](TQelBaseComponent&, TQelColumns&) {};
     source.OnGetCellParams = [](TQelBaseComponent&, TField*, Variant&) {};
     source.OnBeforeRecordEvent = [](TQelBaseComponent&, const std::string&, Variant&, bool&) {};
-    source.OnLocateRecord = [](TQelBaseComponent&, const std::string&, const Variant&, bool&, bool&) {};
+    source.OnLocateRecord = [](TQelBaseComponent&, const std::string&, const Variant&, bool&,
+                               bool&) {};
 
     TMemorySource target;
     target.Mappings().Add("C=Field3");
@@ -139,7 +149,8 @@ TEST(ComponentAssign, CopiesSettingsAndSixHandlersButNotTheRest) {
     EXPECT_EQ(target.RowFirst(), 3);
     EXPECT_EQ(target.RowLast(), 9);
     EXPECT_EQ(target.RowFieldNames(), 2);
-    EXPECT_EQ(target.Mappings().Lines(), (std::vector<std::string>{"C=Field3", "A=Field1", "B=Field2"}));
+    EXPECT_EQ(target.Mappings().Lines(),
+              (std::vector<std::string>{"C=Field3", "A=Field1", "B=Field2"}));
     EXPECT_EQ(target.Mode(), imCopy);
     EXPECT_EQ(target.Options(), TQelOptions{soWaitCursor});
     EXPECT_EQ(target.SourceFileName(), "in.txt");
@@ -220,8 +231,9 @@ TEST(Strings, TextAndIndexes) {
         std::string text;
         std::vector<std::string> lines;
     };
-    for (const Case& c : {Case{"", {}}, Case{"a", {"a"}}, Case{"a\n", {"a"}}, Case{"a\r\nb\rc\nd", {"a", "b", "c", "d"}},
-                          Case{"a\n\nb\n", {"a", "", "b"}}}) {
+    for (const Case& c :
+         {Case{"", {}}, Case{"a", {"a"}}, Case{"a\n", {"a"}},
+          Case{"a\r\nb\rc\nd", {"a", "b", "c", "d"}}, Case{"a\n\nb\n", {"a", "", "b"}}}) {
         TQelStrings s;
         s.SetText(c.text);
         EXPECT_EQ(s.Lines(), c.lines) << c.text;

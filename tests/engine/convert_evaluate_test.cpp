@@ -10,7 +10,7 @@ namespace qel::test {
 namespace {
 
 class ConvertInRun : public HeadlessTest {
-protected:
+  protected:
     void SetUp() override {
         HeadlessTest::SetUp();
         table.AddField("F", ftFloat);
@@ -22,8 +22,8 @@ protected:
         comp.SetOptions(TQelOptions{});
     }
     // Runs the mapping lines over `rows`; returns the stored values of field `field`.
-    std::vector<Variant> Run(const std::string& lines, const std::vector<std::vector<std::string>>& rows,
-                             int field) {
+    std::vector<Variant> Run(const std::string& lines,
+                             const std::vector<std::vector<std::string>>& rows, int field) {
         table.EmptyTable();
         comp.Mappings().SetText(lines);
         comp.records = rows;
@@ -96,7 +96,8 @@ TEST_F(ConvertInRun, FormatsChangedDuringARunApplyFromTheNextRowOn) {
         f.SetDecimalSeparator(',');
         f.SetThousandSeparator('.');
     };
-    const auto floats = Run("F=Field1\nD=Field2", {{"1,002.5", "12/25/2003"}, {"1.002,5", "25/12/2003"}}, 0);
+    const auto floats =
+        Run("F=Field1\nD=Field2", {{"1,002.5", "12/25/2003"}, {"1.002,5", "25/12/2003"}}, 0);
     EXPECT_EQ(floats, (std::vector<Variant>{Variant(1002.5), Variant(1002.5)}));
     const auto dates = Run("F=Field1\nD=Field2", {{"1", "25/12/2003"}}, 1);
     ASSERT_EQ(dates.size(), 1u);

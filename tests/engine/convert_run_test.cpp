@@ -24,8 +24,9 @@ constexpr const char* kShell = "/usr/bin/sqlite3";
 
 // Rows of a query as the sqlite3 shell prints them ("|" between columns, NULL for null).
 std::vector<std::string> Query(const fs::path& db, const std::string& sql) {
-    const std::string cmd = std::string(kShell) + " -batch -noheader -nullvalue NULL -separator '|' '" +
-                            db.string() + "' \"" + sql + "\" 2>&1";
+    const std::string cmd = std::string(kShell) +
+                            " -batch -noheader -nullvalue NULL -separator '|' '" + db.string() +
+                            "' \"" + sql + "\" 2>&1";
     std::vector<std::string> rows;
     FILE* p = ::popen(cmd.c_str(), "r");
     if (p == nullptr) return rows;
@@ -45,7 +46,7 @@ std::vector<std::string> Query(const fs::path& db, const std::string& sql) {
 }
 
 const std::vector<TFieldDef> kFields = {
-    {"Id", ftInteger, 0, false},   {"Price", ftFloat, 0, false},   {"Day", ftDate, 0, false},
+    {"Id", ftInteger, 0, false},   {"Price", ftFloat, 0, false},    {"Day", ftDate, 0, false},
     {"At", ftTime, 0, false},      {"Stamp", ftDateTime, 0, false}, {"Ok", ftBoolean, 0, false},
     {"Name", ftString, 40, false},
 };
@@ -55,7 +56,7 @@ constexpr const char* kSelect =
     "FROM typed ORDER BY rowid";
 
 class TypedRun : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (::access(kShell, X_OK) != 0) GTEST_SKIP() << "no sqlite3 shell";
         previous_ = SetWindowSystem(&ws_);
@@ -128,14 +129,15 @@ TEST_F(TypedRun, DelimitedFile) {
     EXPECT_EQ(qel_.Statistic().TotalImported(), 9);
     EXPECT_EQ(qel_.Statistic().TotalAdded(), 5);
     EXPECT_EQ(qel_.Statistic().TotalErrors(), 4);
-    EXPECT_EQ(Query(dir_ / "typed.db", kSelect),
-              (std::vector<std::string>{
-                  "1|integer|1234.5|real|2003-12-25|10:15:42|2003-12-25 10:15:42|1|integer|Alpha",
-                  "2|integer|0.5|real|2004-02-01|23:59:00|2004-02-29 00:00:01|0|integer|Beta; Gamma",
-                  "3|integer|-7.0|real|2001-01-31|07:05:09|2001-01-31 07:05:09|1|integer|padded",
-                  "8|integer|NULL|null|NULL|NULL|NULL|NULL|null|NULL",
-                  "0|integer|0.0|real|1899-12-30|00:00:00|1899-12-30 00:00:00|0|integer|names as data",
-              }));
+    EXPECT_EQ(
+        Query(dir_ / "typed.db", kSelect),
+        (std::vector<std::string>{
+            "1|integer|1234.5|real|2003-12-25|10:15:42|2003-12-25 10:15:42|1|integer|Alpha",
+            "2|integer|0.5|real|2004-02-01|23:59:00|2004-02-29 00:00:01|0|integer|Beta; Gamma",
+            "3|integer|-7.0|real|2001-01-31|07:05:09|2001-01-31 07:05:09|1|integer|padded",
+            "8|integer|NULL|null|NULL|NULL|NULL|NULL|null|NULL",
+            "0|integer|0.0|real|1899-12-30|00:00:00|1899-12-30 00:00:00|0|integer|names as data",
+        }));
 }
 
 // One fixed-width line: each value right-aligned in its column.
@@ -143,7 +145,8 @@ std::string FixedLine(const std::vector<std::string>& values) {
     static const int kWidths[] = {4, 10, 10, 8, 19, 1, 28};
     std::string line;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        line += std::string(static_cast<std::size_t>(kWidths[i]) - values[i].size(), ' ') + values[i];
+        line +=
+            std::string(static_cast<std::size_t>(kWidths[i]) - values[i].size(), ' ') + values[i];
     }
     return line + "\n";
 }
@@ -155,9 +158,11 @@ TEST_F(TypedRun, FixedWidthFile) {
         qel_.Mappings().Add(m);
     }
     qel_.SetFixed(true);
-    Run(FixedLine({"11", "1.000,5", "25.12.2003", "10:15:42", "25.12.2003 10:15:42", "Y", "Alpha"}) +
+    Run(FixedLine(
+            {"11", "1.000,5", "25.12.2003", "10:15:42", "25.12.2003 10:15:42", "Y", "Alpha"}) +
         FixedLine({"12", "-0,5", "01.02.2004", "23:59:59", "29.02.2004 00:00:01", "F", "Beta"}) +
-        FixedLine({"13", "abc", "01.02.2004", "23:59:59", "29.02.2004 00:00:01", "F", "bad price"}) +
+        FixedLine(
+            {"13", "abc", "01.02.2004", "23:59:59", "29.02.2004 00:00:01", "F", "bad price"}) +
         FixedLine({"1x", "1", "01.02.2004", "23:59:59", "29.02.2004 00:00:01", "F", "bad id"}) +
         FixedLine({"14", "1", "01.02.2004", "23:59:59", "29.02.2004 00:00:01", "?", "bad flag"}));
 

@@ -12,13 +12,21 @@
 namespace qel {
 namespace {
 
-Variant Text(const char* s) { return Variant(std::string(s)); }
-Variant Int(std::int32_t i) { return Variant(i); }
-Variant Real(double d) { return Variant(d); }
+Variant Text(const char* s) {
+    return Variant(std::string(s));
+}
+Variant Int(std::int32_t i) {
+    return Variant(i);
+}
+Variant Real(double d) {
+    return Variant(d);
+}
 Variant Date(int y, int m, int d, int hh = 0, int nn = 0, int ss = 0) {
     return Variant::FromDateTime(EncodeDate(y, m, d) + EncodeTime(hh, nn, ss, 0));
 }
-Variant Time(int hh, int nn, int ss) { return Variant::FromDateTime(EncodeTime(hh, nn, ss, 0)); }
+Variant Time(int hh, int nn, int ss) {
+    return Variant::FromDateTime(EncodeTime(hh, nn, ss, 0));
+}
 
 struct Case {
     Variant in;
@@ -28,7 +36,7 @@ struct Case {
 // Every case starts from the English regional settings ("." as the decimal separator) and the
 // formats a component starts with.
 class ConvertValue : public ::testing::Test {
-protected:
+  protected:
     ScopedFormatSettings english_{FormatSettings::English()};
     TQelDataFormats formats_;
 
@@ -48,7 +56,8 @@ protected:
         for (const Case& c : cases) {
             EXPECT_EQ(Convert(type, fieldName, c.in), c.out)
                 << FieldTypeName(type) << " from " << DebugString(c.in);
-            EXPECT_EQ(DefaultFormatSettings().DecimalSeparator, separator) << "separator not put back";
+            EXPECT_EQ(DefaultFormatSettings().DecimalSeparator, separator)
+                << "separator not put back";
         }
     }
 };
@@ -155,16 +164,24 @@ TEST_F(ConvertValue, FloatReadingUsesTheFormatsSeparatorAndRestoresTheProcessOne
 
 TEST_F(ConvertValue, Booleans) {
     const std::vector<Case> cases = {
-        {Text("True"), Variant(true)},   {Text("1"), Variant(true)},
-        {Text("T"), Variant(true)},      {Text("Y"), Variant(true)},
-        {Text("False"), Variant(false)}, {Text("0"), Variant(false)},
-        {Text("F"), Variant(false)},     {Text("N"), Variant(false)},
+        {Text("True"), Variant(true)},
+        {Text("1"), Variant(true)},
+        {Text("T"), Variant(true)},
+        {Text("Y"), Variant(true)},
+        {Text("False"), Variant(false)},
+        {Text("0"), Variant(false)},
+        {Text("F"), Variant(false)},
+        {Text("N"), Variant(false)},
         // Exact comparisons: letter case counts and nothing is trimmed.
-        {Text("y"), Text("y")},          {Text("yes"), Text("yes")},
-        {Text("true"), Text("true")},    {Text(" Y"), Text(" Y")},
+        {Text("y"), Text("y")},
+        {Text("yes"), Text("yes")},
+        {Text("true"), Text("true")},
+        {Text(" Y"), Text(" Y")},
         // Every value is read as text.
-        {Int(1), Variant(true)},         {Int(0), Variant(false)},
-        {Int(2), Int(2)},                {Variant(true), Variant(true)},
+        {Int(1), Variant(true)},
+        {Int(0), Variant(false)},
+        {Int(2), Int(2)},
+        {Variant(true), Variant(true)},
     };
     Check(ftBoolean, "Flag", cases);
 }
@@ -172,10 +189,11 @@ TEST_F(ConvertValue, Booleans) {
 TEST_F(ConvertValue, BooleanWordsOfTheFormatsAndTheirOrder) {
     formats_.SetBooleanTrue("yes");
     formats_.SetBooleanFalse("no");
-    Check(ftBoolean, "Flag", {{Text("yes"), Variant(true)},
-                              {Text("no"), Variant(false)},
-                              {Text("True"), Text("True")},
-                              {Text("Y"), Variant(true)}});
+    Check(ftBoolean, "Flag",
+          {{Text("yes"), Variant(true)},
+           {Text("no"), Variant(false)},
+           {Text("True"), Text("True")},
+           {Text("Y"), Variant(true)}});
     // The true words are tested first.
     formats_.SetBooleanTrue("0");
     Check(ftBoolean, "Flag", {{Text("0"), Variant(true)}});
@@ -183,7 +201,8 @@ TEST_F(ConvertValue, BooleanWordsOfTheFormatsAndTheirOrder) {
 
 TEST_F(ConvertValue, OtherTypesPassUnchanged) {
     for (TFieldType t : {ftUnknown, ftString, ftBytes, ftVarBytes, ftBlob, ftMemo, ftLargeint}) {
-        Check(t, "Host", {{Text("42"), Text("42")}, {Text(""), Text("")}, {Text("host"), Text("host")}});
+        Check(t, "Host",
+              {{Text("42"), Text("42")}, {Text(""), Text("")}, {Text("host"), Text("host")}});
     }
 }
 
@@ -222,11 +241,12 @@ TEST_F(ConvertValue, DatesWithOtherOrdersAndSeparators) {
 TEST_F(ConvertValue, TimesIgnoreTheCustomFormat) {
     formats_.SetCustomDateTimeFormat("yyyymmdd");
     formats_.SetTimeSeparator(':');
-    Check(ftTime, "At", {{Text("10:15:42"), Time(10, 15, 42)},
-                         {Text("23:05"), Time(23, 5, 0)},
-                         {Text(" "), Int(0)},
-                         {Text("at"), Int(0)},
-                         {Text("25:00:00"), Variant::FromDateTime(0.0)}});
+    Check(ftTime, "At",
+          {{Text("10:15:42"), Time(10, 15, 42)},
+           {Text("23:05"), Time(23, 5, 0)},
+           {Text(" "), Int(0)},
+           {Text("at"), Int(0)},
+           {Text("25:00:00"), Variant::FromDateTime(0.0)}});
 }
 
 // A run converts through cached plans; a plan must follow every change that alters results.

@@ -12,7 +12,7 @@ using Lines = std::vector<std::string>;
 
 // Logs every source reference the run asks for.
 class TLoggingSource : public TMemorySource {
-public:
+  public:
     using TMemorySource::TMemorySource;
     Lines asked;
     bool decodes = false;
@@ -24,7 +24,7 @@ public:
 };
 
 class EvaluateTest : public HeadlessTest {
-protected:
+  protected:
     void SetUp() override {
         HeadlessTest::SetUp();
         table.AddField("S", ftString, 40);
@@ -50,8 +50,9 @@ protected:
         for (const std::string& r : Dump(table)) {
             std::vector<std::string> parts;
             std::size_t start = 0;
-            for (std::size_t bar = r.find('|'); ; bar = r.find('|', start)) {
-                parts.push_back(r.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+            for (std::size_t bar = r.find('|');; bar = r.find('|', start)) {
+                parts.push_back(
+                    r.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
                 if (bar == std::string::npos) break;
                 start = bar + 1;
             }
@@ -85,8 +86,13 @@ TEST_F(EvaluateTest, SourceTextsAndTheirValues) {
         {"a Text reference is one name, not arithmetic", "S=Text1-3", {{"a"}}, {"Text1-3"}},
         {"a header line imported as data gives 0", "CODE=Field1", {{"code"}, {"7"}}, {"0", "7"}},
         {"blank text for an integer is 0", "N=Field1", {{"   "}}, {"0"}},
-        {"text with a fraction stays text and fails at the field", "N=Field1", {{"4.5"}, {"4"}}, {"4"}},
-        {"the parse is kept, the values are per row", "S=Field1 + Field2", {{"a", "b"}, {"c", "d"}, {"e", "f"}},
+        {"text with a fraction stays text and fails at the field",
+         "N=Field1",
+         {{"4.5"}, {"4"}},
+         {"4"}},
+        {"the parse is kept, the values are per row",
+         "S=Field1 + Field2",
+         {{"a", "b"}, {"c", "d"}, {"e", "f"}},
          {"ab", "cd", "ef"}},
     };
     for (const ExprCase& c : cases) {
@@ -99,8 +105,8 @@ TEST_F(EvaluateTest, SourceTextsAndTheirValues) {
 TEST_F(EvaluateTest, NamesAreAskedForInTheSameOrderAtEveryRow) {
     comp.LoadCondition().SetLoadWhen("Field3 = 'y'");
     Run("S=Field2 + Field1", {{"a", "b", "y"}, {"c", "d", "n"}, {"e", "f", "y"}});
-    EXPECT_EQ(comp.asked, (Lines{"Field2", "Field1", "Field3", "y", "Field2", "Field1", "Field3", "y", "Field2",
-                                 "Field1", "Field3", "y"}));
+    EXPECT_EQ(comp.asked, (Lines{"Field2", "Field1", "Field3", "y", "Field2", "Field1", "Field3",
+                                 "y", "Field2", "Field1", "Field3", "y"}));
     EXPECT_EQ(Dump(table).size(), 2u);
 }
 
@@ -132,10 +138,10 @@ struct TrimCase {
 
 TEST_F(EvaluateTest, TrimmingAndEmptyText) {
     const std::vector<TrimCase> cases = {
-        {tsNoTrim, " x ", {" x "}, {}},         {tsTrimLeft, " x ", {"x "}, {}},
-        {tsTrimRight, " x ", {" x"}, {}},       {tsTrimLeftRight, " x ", {"x"}, {}},
-        {tsNoTrim, "   ", {"   "}, {"0"}},      {tsTrimLeftRight, "   ", {"<null>"}, {"<null>"}},
-        {tsTrimRight, " 5 ", {" 5"}, {"5"}},    {tsTrimLeft, "\t5", {"5"}, {"5"}},
+        {tsNoTrim, " x ", {" x "}, {}},      {tsTrimLeft, " x ", {"x "}, {}},
+        {tsTrimRight, " x ", {" x"}, {}},    {tsTrimLeftRight, " x ", {"x"}, {}},
+        {tsNoTrim, "   ", {"   "}, {"0"}},   {tsTrimLeftRight, "   ", {"<null>"}, {"<null>"}},
+        {tsTrimRight, " 5 ", {" 5"}, {"5"}}, {tsTrimLeft, "\t5", {"5"}, {"5"}},
     };
     for (const TrimCase& c : cases) {
         SCOPED_TRACE(testing::Message() << static_cast<int>(c.trim) << " '" << c.cell << "'");
@@ -150,8 +156,8 @@ TEST_F(EvaluateTest, QuotedAndBracketedNames) {
         std::string name;
         std::string value;
     };
-    for (const Case& c : {Case{"Field1", "a"}, Case{"[Field1]", "a"}, Case{"\"Field1\"", "a"}, Case{"\"", "<null>"},
-                          Case{"[x", "[x"}, Case{"[]", "<null>"}}) {
+    for (const Case& c : {Case{"Field1", "a"}, Case{"[Field1]", "a"}, Case{"\"Field1\"", "a"},
+                          Case{"\"", "<null>"}, Case{"[x", "[x"}, Case{"[]", "<null>"}}) {
         SCOPED_TRACE(c.name);
         comp.records = {{"a"}};
         comp.FirstRow();
@@ -174,7 +180,7 @@ TEST_F(EvaluateTest, LoadConditionsAreNotConverted) {
 // LOOKUP
 
 class LookupTest : public EvaluateTest {
-protected:
+  protected:
     void SetUp() override {
         EvaluateTest::SetUp();
         form = &Application().Create<TComponent>();
@@ -215,11 +221,26 @@ TEST_F(LookupTest, FindsTheRecordOfTheNamedDataset) {
         abort = false;
     };
     const std::vector<ExprCase> cases = {
-        {"form and component", "S=LOOKUP(frmColors.Colors, Name, Field1, Code)", {{"blue"}, {"red"}}, {"B2", "R1"}},
-        {"letter case of names ignored", "S=LOOKUP(FRMCOLORS.colors, Name, Field1, Code)", {{"red"}}, {"R1"}},
-        {"no record: the call's name", "S=LOOKUP(frmColors.Colors, Name, Field1, Code)", {{"green"}}, {"LOOKUP"}},
-        {"a component of the import component", "S=LOOKUP(Local, K, Field1, V)", {{"red"}}, {"own"}},
-        {"no such component: the call's name", "S=LOOKUP(Nowhere, K, Field1, V)", {{"red"}}, {"LOOKUP"}},
+        {"form and component",
+         "S=LOOKUP(frmColors.Colors, Name, Field1, Code)",
+         {{"blue"}, {"red"}},
+         {"B2", "R1"}},
+        {"letter case of names ignored",
+         "S=LOOKUP(FRMCOLORS.colors, Name, Field1, Code)",
+         {{"red"}},
+         {"R1"}},
+        {"no record: the call's name",
+         "S=LOOKUP(frmColors.Colors, Name, Field1, Code)",
+         {{"green"}},
+         {"LOOKUP"}},
+        {"a component of the import component",
+         "S=LOOKUP(Local, K, Field1, V)",
+         {{"red"}},
+         {"own"}},
+        {"no such component: the call's name",
+         "S=LOOKUP(Nowhere, K, Field1, V)",
+         {{"red"}},
+         {"LOOKUP"}},
         {"three arguments are no lookup", "S=LOOKUP(Local, K, Field1)", {{"red"}}, {"LOOKUP"}},
     };
     for (const ExprCase& c : cases) {

@@ -8,9 +8,10 @@ namespace qel::test {
 namespace {
 
 class ProgressTest : public HeadlessTest {
-protected:
+  protected:
     bool Show(bool animation, bool counters) {
-        return comp.ShowProgress("Caption", "Status", "&Stop", "P:", "E:", "A:", "U:", "D:", animation, counters);
+        return comp.ShowProgress("Caption", "Status", "&Stop",
+                                 "P:", "E:", "A:", "U:", "D:", animation, counters);
     }
     TMemorySource comp;
 };
@@ -30,7 +31,8 @@ TEST_F(ProgressTest, Layouts) {
         {false, false, 43, 4, 18, 28, 31, false, false},
     };
     for (const LayoutCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "animation " << c.animation << " counters " << c.counters);
+        SCOPED_TRACE(testing::Message()
+                     << "animation " << c.animation << " counters " << c.counters);
         ASSERT_TRUE(Show(c.animation, c.counters));
         const TfrmQelProcess& d = *comp.ProgressDialog();
         EXPECT_EQ(ws.dialog, &d);
@@ -78,7 +80,8 @@ struct RangeCase {
 
 TEST_F(ProgressTest, RangeAndBarVisibility) {
     const std::vector<RangeCase> cases = {
-        {0, 0, 0, false, 0}, {0, 10, 0, true, 0}, {0, 10, 4, true, 4}, {-5, 0, -2, true, -2}, {0, 10, 15, true, 10},
+        {0, 0, 0, false, 0},   {0, 10, 0, true, 0},   {0, 10, 4, true, 4},
+        {-5, 0, -2, true, -2}, {0, 10, 15, true, 10},
     };
     ASSERT_TRUE(Show(false, true));
     TfrmQelProcess& d = *comp.ProgressDialog();

@@ -38,8 +38,8 @@ void Fill(TTraceTable& t, const Lines& records) {
 struct Rig {
     TTraceTable t;
     TMemorySource run;
-    Rig(const Lines& before, const std::string& mappings, TImportMode mode = imAppend, const std::string& keys = "",
-        bool animated = true) {
+    Rig(const Lines& before, const std::string& mappings, TImportMode mode = imAppend,
+        const std::string& keys = "", bool animated = true) {
         Fill(t, before);
         run.SetDataSet(&t);
         run.Mappings().SetText(mappings);
@@ -50,7 +50,7 @@ struct Rig {
 };
 
 class RunTest : public HeadlessTest {
-protected:
+  protected:
     void SetUp() override {
         HeadlessTest::SetUp();
         comp.SetDataSet(&table);
@@ -87,12 +87,13 @@ TEST_F(RunTest, EventOrderOfARun) {
     comp.OnGetCellParams = [this](TQelBaseComponent&, TField* f, Variant& v) {
         trace.Add("GetCellParams " + (f ? f->FieldName() : std::string("-")) + " " + VarToStr(v));
     };
-    comp.OnBeforeRecordEvent = [this](TQelBaseComponent&, const std::string& fields, Variant& values, bool& accept) {
-        trace.Add("BeforeRecord [" + fields + "] " + std::to_string(values.Count()) + " accept=" +
-                  std::to_string(accept));
+    comp.OnBeforeRecordEvent = [this](TQelBaseComponent&, const std::string& fields,
+                                      Variant& values, bool& accept) {
+        trace.Add("BeforeRecord [" + fields + "] " + std::to_string(values.Count()) +
+                  " accept=" + std::to_string(accept));
     };
-    comp.OnLocateRecord = [this](TQelBaseComponent&, const std::string& keys, const Variant& values, bool& exist,
-                                 bool& executeLocate) {
+    comp.OnLocateRecord = [this](TQelBaseComponent&, const std::string& keys, const Variant& values,
+                                 bool& exist, bool& executeLocate) {
         trace.Add("LocateRecord " + keys + " " + VarToStr(values) + " " + std::to_string(exist) +
                   std::to_string(executeLocate));
     };
@@ -147,7 +148,9 @@ TEST_F(RunTest, ControlsAreFrozenDuringTheLoopAndTheFirstRecordIsCurrentAfterwar
     Fill(table, {});
     comp.records = {{"1", "a"}, {"2", "b"}, {"3", "c"}};
     std::vector<bool> frozen;
-    comp.OnAfterRecordEvent = [&](TQelBaseComponent&, bool&) { frozen.push_back(table.ControlsDisabled()); };
+    comp.OnAfterRecordEvent = [&](TQelBaseComponent&, bool&) {
+        frozen.push_back(table.ControlsDisabled());
+    };
     comp.Execute();
     EXPECT_EQ(frozen, (std::vector<bool>{true, true, true}));
     EXPECT_FALSE(table.ControlsDisabled());
@@ -177,23 +180,105 @@ struct ModeCase {
 
 TEST_F(RunTest, ModesAndCounters) {
     const std::vector<ModeCase> cases = {
-        {"append", imAppend, "", {"1|a|x"}, {{"2", "b", "y"}, {"1", "c", "z"}}, {"1|a|x", "2|b|y", "1|c|z"}, 2, 0, 0,
-         0, iaAdd},
-        {"update", imUpdate, "ID", {"1|a|x", "2|b|y"}, {{"2", "B", "Y"}, {"3", "C", "Z"}}, {"1|a|x", "2|B|Y"}, 0, 1,
-         0, 0, iaUnknown},
-        {"append or update", imAppendUpdate, "ID", {"1|a|x"}, {{"1", "A", "X"}, {"2", "b", "y"}},
-         {"1|A|X", "2|b|y"}, 1, 1, 0, 0, iaAdd},
-        {"delete", imDelete, "ID", {"1|a|x", "2|b|y", "3|c|z"}, {{"2"}, {"9"}}, {"1|a|x", "3|c|z"}, 0, 0, 1, 0,
+        {"append",
+         imAppend,
+         "",
+         {"1|a|x"},
+         {{"2", "b", "y"}, {"1", "c", "z"}},
+         {"1|a|x", "2|b|y", "1|c|z"},
+         2,
+         0,
+         0,
+         0,
+         iaAdd},
+        {"update",
+         imUpdate,
+         "ID",
+         {"1|a|x", "2|b|y"},
+         {{"2", "B", "Y"}, {"3", "C", "Z"}},
+         {"1|a|x", "2|B|Y"},
+         0,
+         1,
+         0,
+         0,
          iaUnknown},
-        {"copy empties first", imCopy, "", {"1|a|", "2|b|", "3|c|", "4|d|", "5|e|"},
-         {{"7", "g", "1"}, {"8", "h", "2"}, {"9", "i", "3"}}, {"7|g|1", "8|h|2", "9|i|3"}, 3, 0, 5, 0, iaAdd},
-        {"two keys", imUpdate, "ID;Name", {"1|a|x", "1|b|y"}, {{"1", "b", "new"}}, {"1|a|x", "1|b|new"}, 0, 1, 0, 0,
+        {"append or update",
+         imAppendUpdate,
+         "ID",
+         {"1|a|x"},
+         {{"1", "A", "X"}, {"2", "b", "y"}},
+         {"1|A|X", "2|b|y"},
+         1,
+         1,
+         0,
+         0,
+         iaAdd},
+        {"delete",
+         imDelete,
+         "ID",
+         {"1|a|x", "2|b|y", "3|c|z"},
+         {{"2"}, {"9"}},
+         {"1|a|x", "3|c|z"},
+         0,
+         0,
+         1,
+         0,
+         iaUnknown},
+        {"copy empties first",
+         imCopy,
+         "",
+         {"1|a|", "2|b|", "3|c|", "4|d|", "5|e|"},
+         {{"7", "g", "1"}, {"8", "h", "2"}, {"9", "i", "3"}},
+         {"7|g|1", "8|h|2", "9|i|3"},
+         3,
+         0,
+         5,
+         0,
+         iaAdd},
+        {"two keys",
+         imUpdate,
+         "ID;Name",
+         {"1|a|x", "1|b|y"},
+         {{"1", "b", "new"}},
+         {"1|a|x", "1|b|new"},
+         0,
+         1,
+         0,
+         0,
          iaUpdate},
-        {"key compared exactly", imAppendUpdate, "Name", {"1|a|x"}, {{"2", "A", "y"}}, {"1|a|x", "2|A|y"}, 1, 0, 0,
-         0, iaAdd},
-        {"empty text clears", imUpdate, "ID", {"1|a|x"}, {{"1", "", "  "}}, {"1|<null>|  "}, 0, 1, 0, 0, iaUpdate},
-        {"a value the field cannot take", imAppend, "", {}, {{"abc", "a", "x"}, {"2", "b", "y"}}, {"2|b|y"}, 1, 0, 0,
-         1, iaAdd},
+        {"key compared exactly",
+         imAppendUpdate,
+         "Name",
+         {"1|a|x"},
+         {{"2", "A", "y"}},
+         {"1|a|x", "2|A|y"},
+         1,
+         0,
+         0,
+         0,
+         iaAdd},
+        {"empty text clears",
+         imUpdate,
+         "ID",
+         {"1|a|x"},
+         {{"1", "", "  "}},
+         {"1|<null>|  "},
+         0,
+         1,
+         0,
+         0,
+         iaUpdate},
+        {"a value the field cannot take",
+         imAppend,
+         "",
+         {},
+         {{"abc", "a", "x"}, {"2", "b", "y"}},
+         {"2|b|y"},
+         1,
+         0,
+         0,
+         1,
+         iaAdd},
     };
     for (const ModeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,7 +306,8 @@ TEST_F(RunTest, LocateReceivesTheKeysAsWrittenAndTheValuesInKeyOrder) {
     comp.records = {{"1", "a", "y"}};
     Variant seen;
     std::string keys;
-    comp.OnLocateRecord = [&](TQelBaseComponent&, const std::string& k, const Variant& v, bool&, bool&) {
+    comp.OnLocateRecord = [&](TQelBaseComponent&, const std::string& k, const Variant& v, bool&,
+                              bool&) {
         keys = k;
         seen = v;
     };
@@ -245,11 +331,30 @@ struct LocateCase {
 // The host may take over the search.
 TEST_F(RunTest, OnLocateRecordTakesOverTheSearch) {
     const std::vector<LocateCase> cases = {
-        {"own search found: the current record is edited", imAppendUpdate, true, false, 0, {"1|a|x", "5|new|y"}, 0,
+        {"own search found: the current record is edited",
+         imAppendUpdate,
+         true,
+         false,
+         0,
+         {"1|a|x", "5|new|y"},
+         0,
          1},
-        {"not found without searching", imAppendUpdate, false, true, 0, {"1|a|x", "2|b|y", "5|new|<null>"}, 1, 0},
+        {"not found without searching",
+         imAppendUpdate,
+         false,
+         true,
+         0,
+         {"1|a|x", "2|b|y", "5|new|<null>"},
+         1,
+         0},
         {"not found, own search", imUpdate, false, false, 0, {"1|a|x", "2|b|y"}, 0, 0},
-        {"left alone: the dataset searches", imAppendUpdate, true, true, 1, {"1|a|x", "2|b|y", "5|new|<null>"}, 1,
+        {"left alone: the dataset searches",
+         imAppendUpdate,
+         true,
+         true,
+         1,
+         {"1|a|x", "2|b|y", "5|new|<null>"},
+         1,
          0},
     };
     for (const LocateCase& c : cases) {
@@ -257,8 +362,8 @@ TEST_F(RunTest, OnLocateRecordTakesOverTheSearch) {
         Rig rig({"1|a|x", "2|b|y"}, "ID=Field1\nName=Field2\n", c.mode, "ID", false);
         auto& [t, run] = rig;
         run.records = {{"5", "new"}};
-        run.OnLocateRecord = [&](TQelBaseComponent&, const std::string&, const Variant&, bool& exist,
-                                 bool& executeLocate) {
+        run.OnLocateRecord = [&](TQelBaseComponent&, const std::string&, const Variant&,
+                                 bool& exist, bool& executeLocate) {
             if (!c.executeLocate) t.Last();  // the host's own search lands on the last record
             exist = c.exist;
             executeLocate = c.executeLocate;
@@ -335,7 +440,8 @@ TEST_F(RunTest, LoadConditionsAndTheHostDecide) {
         run.LoadCondition().SetSkipIf(c.skipIf);
         run.records = {{"1", "a", "True"}, {"2", "b", "False"}};
         std::vector<bool> offered;
-        run.OnBeforeRecordEvent = [&](TQelBaseComponent&, const std::string&, Variant&, bool& accept) {
+        run.OnBeforeRecordEvent = [&](TQelBaseComponent&, const std::string&, Variant&,
+                                      bool& accept) {
             offered.push_back(accept);
             if (c.forceAccept) accept = true;
         };
@@ -363,17 +469,71 @@ struct ErrorCase {
 
 TEST_F(RunTest, ErrorsAreOfferedToTheHost) {
     const std::vector<ErrorCase> cases = {
-        {"posting error, handler keeps Abort: asked twice, run fails", "bad", true, true, false, 2, irFailed, 2, 1,
-         1, {"1|ok|<null>"}},
-        {"posting error, handler clears Abort", "bad", true, true, true, 1, irExecuted, 3, 1, 2,
-         {"1|ok|<null>", "3|ok|<null>"}},
-        {"posting error, Abort starts false", "bad", true, false, false, 1, irExecuted, 3, 1, 2,
-         {"1|ok|<null>", "3|ok|<null>"}},
-        {"posting error, no handler", "bad", false, true, false, 0, irExecuted, 3, 1, 2,
-         {"1|ok|<null>", "3|ok|<null>"}},
-        {"row error, handler keeps Abort: asked once, run fails", "#boom", true, true, false, 1, irFailed, 2, 0, 1,
+        {"posting error, handler keeps Abort: asked twice, run fails",
+         "bad",
+         true,
+         true,
+         false,
+         2,
+         irFailed,
+         2,
+         1,
+         1,
          {"1|ok|<null>"}},
-        {"row error, no handler", "#boom", false, true, false, 0, irExecuted, 3, 0, 2,
+        {"posting error, handler clears Abort",
+         "bad",
+         true,
+         true,
+         true,
+         1,
+         irExecuted,
+         3,
+         1,
+         2,
+         {"1|ok|<null>", "3|ok|<null>"}},
+        {"posting error, Abort starts false",
+         "bad",
+         true,
+         false,
+         false,
+         1,
+         irExecuted,
+         3,
+         1,
+         2,
+         {"1|ok|<null>", "3|ok|<null>"}},
+        {"posting error, no handler",
+         "bad",
+         false,
+         true,
+         false,
+         0,
+         irExecuted,
+         3,
+         1,
+         2,
+         {"1|ok|<null>", "3|ok|<null>"}},
+        {"row error, handler keeps Abort: asked once, run fails",
+         "#boom",
+         true,
+         true,
+         false,
+         1,
+         irFailed,
+         2,
+         0,
+         1,
+         {"1|ok|<null>"}},
+        {"row error, no handler",
+         "#boom",
+         false,
+         true,
+         false,
+         0,
+         irExecuted,
+         3,
+         0,
+         2,
          {"1|ok|<null>", "3|ok|<null>"}},
     };
     for (const ErrorCase& c : cases) {
@@ -400,7 +560,8 @@ TEST_F(RunTest, ErrorsAreOfferedToTheHost) {
         statuses.clear();
         run.Execute();
         EXPECT_EQ(static_cast<int>(messages.size()), c.calls);
-        for (const std::string& m : messages) EXPECT_EQ(m, c.badCell == "bad" ? "Key violation" : "Cannot read #boom");
+        for (const std::string& m : messages)
+            EXPECT_EQ(m, c.badCell == "bad" ? "Key violation" : "Cannot read #boom");
         for (bool a : abortOnEntry) EXPECT_EQ(a, c.abortOnProblem);
         const TQelStatistic& st = run.Statistic();
         EXPECT_EQ(st.Result(), c.result);
@@ -410,8 +571,9 @@ TEST_F(RunTest, ErrorsAreOfferedToTheHost) {
         EXPECT_EQ(Dump(t), c.after);
         EXPECT_EQ(t.State(), dsBrowse);
         ASSERT_FALSE(statuses.empty());
-        EXPECT_EQ(statuses.back(), c.result == irFailed ? "An error has occurred during the data import process."
-                                                        : "The data import process has completed successfully.");
+        EXPECT_EQ(statuses.back(), c.result == irFailed
+                                       ? "An error has occurred during the data import process."
+                                       : "The data import process has completed successfully.");
     }
 }
 
@@ -423,7 +585,8 @@ TEST_F(RunTest, FailedWriteTakesBackItsCounter) {
         int added, updated;
     };
     for (const Case& c : {Case{imAppend, {{"5", "bad"}}, 0, 0}, Case{imCopy, {{"5", "bad"}}, 0, 0},
-                          Case{imUpdate, {{"1", "bad"}}, 0, 0}, Case{imAppendUpdate, {{"1", "bad"}, {"7", "bad"}}, 0, 0},
+                          Case{imUpdate, {{"1", "bad"}}, 0, 0},
+                          Case{imAppendUpdate, {{"1", "bad"}, {"7", "bad"}}, 0, 0},
                           Case{imAppendUpdate, {{"1", "bad"}, {"7", "ok"}}, 1, 0}}) {
         SCOPED_TRACE(static_cast<int>(c.mode));
         Rig rig({"1|a|x"}, "ID=Field1\nName=Field2\n", c.mode, "ID", false);
@@ -445,7 +608,9 @@ TEST_F(RunTest, FailedWriteTakesBackItsCounter) {
 TEST_F(RunTest, AfterRecordAbortCancelsTheRun) {
     Fill(table, {});
     comp.records = {{"1"}, {"2"}, {"3"}, {"4"}};
-    comp.OnAfterRecordEvent = [](TQelBaseComponent& c, bool& abort) { abort = c.Statistic().TotalImported() == 2; };
+    comp.OnAfterRecordEvent = [](TQelBaseComponent& c, bool& abort) {
+        abort = c.Statistic().TotalImported() == 2;
+    };
     WatchStatus();
     comp.Execute();
     EXPECT_EQ(comp.Statistic().TotalImported(), 2);
@@ -467,7 +632,8 @@ TEST_F(RunTest, CancelTakesEffectWithinUpdateStepRows) {
     const std::vector<CancelCase> cases = {{1, 5, false, 6}, {3, 4, false, 7}, {3, 6, false, 7},
                                            {5, 1, true, 6},  {0, 2, false, 3}, {200, 3, false, 20}};
     for (const CancelCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << "step " << c.updateStep << " click after " << c.clickAfterRow);
+        SCOPED_TRACE(testing::Message()
+                     << "step " << c.updateStep << " click after " << c.clickAfterRow);
         Rig rig({}, "ID=Field1\n");
         TMemorySource& run = rig.run;
         for (int i = 1; i <= 20; ++i) run.records.push_back({std::to_string(i)});
@@ -497,8 +663,9 @@ TEST_F(RunTest, RefreshCadence) {
         int updateStep;
         Lines shown;  // processed counts shown by the refreshes inside the loop
     };
-    for (const Case& c : {Case{1, {"1", "2", "3", "4"}}, Case{2, {"2", "4"}}, Case{3, {"3"}},
-                          Case{0, {"0", "1", "2", "3", "4"}}, Case{-4, {"0", "1", "2", "3", "4"}}, Case{5, {}}}) {
+    for (const Case& c :
+         {Case{1, {"1", "2", "3", "4"}}, Case{2, {"2", "4"}}, Case{3, {"3"}},
+          Case{0, {"0", "1", "2", "3", "4"}}, Case{-4, {"0", "1", "2", "3", "4"}}, Case{5, {}}}) {
         SCOPED_TRACE(c.updateStep);
         Rig rig({}, "ID=Field1\n");
         TMemorySource& run = rig.run;
@@ -510,7 +677,8 @@ TEST_F(RunTest, RefreshCadence) {
         ws.onProcessMessages = [&] {
             if (ws.repaintCount == lastRepaint) return;  // not a refresh
             lastRepaint = ws.repaintCount;
-            if (ws.dialog->lblStatus.Caption == "Importing...") shown.push_back(ws.dialog->lblTotalImported.Caption);
+            if (ws.dialog->lblStatus.Caption == "Importing...")
+                shown.push_back(ws.dialog->lblTotalImported.Caption);
         };
         run.Execute();
         EXPECT_EQ(shown, c.shown);
@@ -534,7 +702,8 @@ TEST_F(RunTest, RequiredSettingsAreCheckedFirst) {
     const std::vector<CheckCase> cases = {
         {"no dataset", false, imAppend, "", "Property DataSet wasn't specified."},
         {"update without keys", true, imUpdate, "", "Property DatasetKeys wasn't specified."},
-        {"append or update without keys", true, imAppendUpdate, "", "Property DatasetKeys wasn't specified."},
+        {"append or update without keys", true, imAppendUpdate, "",
+         "Property DatasetKeys wasn't specified."},
         {"delete without keys", true, imDelete, "", "Property DatasetKeys wasn't specified."},
     };
     for (const CheckCase& c : cases) {
@@ -591,13 +760,26 @@ struct PresentationCase {
 TEST_F(RunTest, OutcomeIsShownOnceWhereItBelongs) {
     const std::string done = "The data import process has completed successfully.";
     const std::vector<PresentationCase> cases = {
-        {"message box without dialog", false, TQelOptions::All(), false, {"information: " + done},
+        {"message box without dialog",
+         false,
+         TQelOptions::All(),
+         false,
+         {"information: " + done},
          {crHourGlass, crDefault}},
         {"no box with the dialog", true, TQelOptions::All(), false, {}, {crHourGlass, crDefault}},
-        {"no box when not asked", false, TQelOptions{soWaitCursor}, false, {}, {crHourGlass, crDefault}},
+        {"no box when not asked",
+         false,
+         TQelOptions{soWaitCursor},
+         false,
+         {},
+         {crHourGlass, crDefault}},
         {"no wait cursor", false, TQelOptions{soShowMessage}, false, {"information: " + done}, {}},
-        {"dialog that cannot be made", true, TQelOptions::All(), true,
-         {"error: Can't create a process dialog"}, {crHourGlass, crDefault}},
+        {"dialog that cannot be made",
+         true,
+         TQelOptions::All(),
+         true,
+         {"error: Can't create a process dialog"},
+         {crHourGlass, crDefault}},
     };
     for (const PresentationCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -635,7 +817,8 @@ TEST_F(RunTest, GeneratedMappingsServeOneSuccessfulRun) {
     };
     // The base columns carry the field names: the default lines map a field onto itself.
     comp.Execute();
-    EXPECT_EQ(trace.Only({"Create"}), (Lines{"CreateColumns", "CreateStructure 3", "CreateMappings"}));
+    EXPECT_EQ(trace.Only({"Create"}),
+              (Lines{"CreateColumns", "CreateStructure 3", "CreateMappings"}));
     EXPECT_EQ(during, (Lines{"ID=ID", "NAME=NAME", "NOTE=NOTE"}));
     EXPECT_EQ(comp.Mappings().Count(), 0);
     EXPECT_EQ(comp.Columns().Count(), 3);
@@ -658,7 +841,9 @@ TEST_F(RunTest, LinesAddedByTheHostPreventGeneratedOnes) {
     Fill(table, {});
     comp.Mappings().Clear();
     comp.records = {{"7", "a"}};
-    comp.OnCreateStructure = [](TQelBaseComponent& c, TQelColumns&) { c.Mappings().Add("ID=Field1"); };
+    comp.OnCreateStructure = [](TQelBaseComponent& c, TQelColumns&) {
+        c.Mappings().Add("ID=Field1");
+    };
     comp.Execute();
     EXPECT_TRUE(trace.Only({"CreateMappings"}).empty());
     EXPECT_EQ(comp.Mappings().Lines(), (Lines{"ID=Field1"}));
@@ -675,8 +860,13 @@ struct RangeCase {
 
 TEST_F(RunTest, TotalCountIsTheNumberOfRowsTheRunProcesses) {
     const std::vector<RangeCase> cases = {
-        {10, 1, 2147483647, 10, 10}, {10, 3, 2147483647, 8, 8}, {10, 3, 4, 2, 2},   {10, 8, 3, 0, 0},
-        {10, 12, 2147483647, 0, 0},  {0, 1, 2147483647, 0, 0},  {10, -5, 2147483647, 10, 10},
+        {10, 1, 2147483647, 10, 10},
+        {10, 3, 2147483647, 8, 8},
+        {10, 3, 4, 2, 2},
+        {10, 8, 3, 0, 0},
+        {10, 12, 2147483647, 0, 0},
+        {0, 1, 2147483647, 0, 0},
+        {10, -5, 2147483647, 10, 10},
     };
     for (const RangeCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.rowFirst << ".." << c.rowLast);
@@ -739,7 +929,8 @@ TEST_F(RunTest, SecondExecuteDuringARunIsRefused) {
     };
     comp.Execute();
     ASSERT_FALSE(refusals.empty());
-    for (const std::string& r : refusals) EXPECT_EQ(r, "The data import process is already running.");
+    for (const std::string& r : refusals)
+        EXPECT_EQ(r, "The data import process is already running.");
     EXPECT_EQ(comp.seenStream, "");
     EXPECT_EQ(comp.Statistic().Result(), irExecuted);
     EXPECT_EQ(comp.Statistic().TotalImported(), 3);

@@ -15,7 +15,7 @@ namespace {
 using Lines = std::vector<std::string>;
 
 class SqliteRunTest : public HeadlessTest {
-protected:
+  protected:
     void SetUp() override {
         HeadlessTest::SetUp();
         static std::atomic<int> counter{0};

@@ -37,10 +37,12 @@ inline std::string Shape(const TExpNode& n) {
     const TExpToken* t = n.Token();
     if (!t) return "<>";
     if (t->Kind == tkOperator) {
-        if (n.ChildCount() == 2) return "(" + Shape(n.Child(0)) + " " + t->Text + " " + Shape(n.Child(1)) + ")";
+        if (n.ChildCount() == 2)
+            return "(" + Shape(n.Child(0)) + " " + t->Text + " " + Shape(n.Child(1)) + ")";
         if (n.ChildCount() == 1) {
             // A postfix or prefix operator: its one child sits on the side it was written.
-            return t->Text == "!" ? "(" + Shape(n.Child(0)) + " !)" : "(" + t->Text + " " + Shape(n.Child(0)) + ")";
+            return t->Text == "!" ? "(" + Shape(n.Child(0)) + " !)"
+                                  : "(" + t->Text + " " + Shape(n.Child(0)) + ")";
         }
         return t->Text;
     }

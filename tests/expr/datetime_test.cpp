@@ -71,11 +71,12 @@ TEST(DateTimeFromString, MonthNamesHoursAndSeparators) {
         {"10.15.30", "HH.NN.SS", EncodeTime(10, 15, 30, 0), '/', '.'},
         {"", "DD/MM/YYYY", 0},
         {"25/12/2003", "", 0},
-        {"0/12/2003", "DD/MM/YYYY", 0},           // out of range: no date, no error
+        {"0/12/2003", "DD/MM/YYYY", 0},  // out of range: no date, no error
         {"25/13/2003", "DD/MM/YYYY", 0},
         {"10:60", "HH:NN", 0},
         {"25/12/2003 10:60", "DD/MM/YYYY HH:NN", At(2003, 12, 25)},
-        {"25/12/0 10:15", "DD/MM/Y HH:NN", At(2000, 12, 25) + EncodeTime(10, 15, 0, 0)},  // a one-digit year is windowed
+        {"25/12/0 10:15", "DD/MM/Y HH:NN",
+         At(2000, 12, 25) + EncodeTime(10, 15, 0, 0)},  // a one-digit year is windowed
     });
 
     // Without a regional designator the text "PM" counts.
@@ -86,23 +87,32 @@ TEST(DateTimeFromString, MonthNamesHoursAndSeparators) {
 }
 
 TEST(DateTimeFromString, TwoDigitYearWindow) {
-    struct WindowCase { int current; const char* yy; int want; } cases[] = {
+    struct WindowCase {
+        int current;
+        const char* yy;
+        int want;
+    } cases[] = {
         {2026, "76", 1976}, {2026, "75", 2075}, {2026, "01", 2001}, {2026, "99", 1999},
         {2050, "01", 2001}, {2050, "99", 2099}, {2049, "99", 1999}, {1990, "40", 1940},
-        {1990, "39", 2039}, {1990, "41", 1941}, {2026, "100", 100},
-        {2026, "00", 2000}, {2060, "00", 2100}, {2026, "000", 0},  // "00" is a two-digit year
+        {1990, "39", 2039}, {1990, "41", 1941}, {2026, "100", 100}, {2026, "00", 2000},
+        {2060, "00", 2100}, {2026, "000", 0},  // "00" is a two-digit year
     };
     for (const auto& c : cases) {
         ScopedCurrentYear year(c.current);
         std::string text = std::string("1/1/") + c.yy;
-        EXPECT_DOUBLE_EQ(DateTimeFromString(text, "M/D/YYY", '/', ':'), c.want ? At(c.want, 1, 1) : 0)
+        EXPECT_DOUBLE_EQ(DateTimeFromString(text, "M/D/YYY", '/', ':'),
+                         c.want ? At(c.want, 1, 1) : 0)
             << c.current << " " << c.yy;
     }
 }
 
 TEST(DateTimeFromString, Errors) {
     ScopedFormatSettings fs(FormatSettings::English());
-    struct ErrorCase { const char* text; const char* layout; const char* want; } cases[] = {
+    struct ErrorCase {
+        const char* text;
+        const char* layout;
+        const char* want;
+    } cases[] = {
         {"Ja/1/2003", "MM/D/YYYY", "'Ja' is not a valid integer value"},
         {"ab/12/2003", "DD/MM/YYYY", "'ab' is not a valid integer value"},
         {"31/04/2003", "DD/MM/YYYY", "Invalid argument to date encode"},

@@ -12,10 +12,18 @@ namespace {
 using testing::ErrorOf;
 using testing::Eval;
 
-Variant Int(std::int32_t v) { return Variant(v); }
-Variant Real(double v) { return Variant(v); }
-Variant Text(const char* v) { return Variant(v); }
-Variant Bool(bool v) { return Variant(v); }
+Variant Int(std::int32_t v) {
+    return Variant(v);
+}
+Variant Real(double v) {
+    return Variant(v);
+}
+Variant Text(const char* v) {
+    return Variant(v);
+}
+Variant Bool(bool v) {
+    return Variant(v);
+}
 
 struct ValueCase {
     const char* text;
@@ -42,7 +50,7 @@ struct ErrorCase {
 
 TEST(Evaluate, NumbersAndOperators) {
     const ValueCase cases[] = {
-        {"1 + 2", Real(3)},           // number literals are Real
+        {"1 + 2", Real(3)},  // number literals are Real
         {"10 - 4 - 3", Real(9)},
         {"8 / 4 / 2", Real(4)},
         {"10 / 4", Real(2.5)},
@@ -66,11 +74,11 @@ TEST(Evaluate, NumbersAndOperators) {
         {"(1 = 1) AND (2 = 3)", Bool(false)},
         {"(1 = 2) OR (2 = 2)", Bool(true)},
         {"NOT (1 = 2)", Bool(true)},
-        {"(12) AND (10)", Int(8)},      // bitwise on integers
+        {"(12) AND (10)", Int(8)},  // bitwise on integers
         {"(12) OR (3)", Int(15)},
         {"NOT (0)", Int(-1)},
         {"NOT ('5')", Int(-6)},
-        {"(1 = 1) + 1", Real(0)},        // true counts as -1
+        {"(1 = 1) + 1", Real(0)},  // true counts as -1
         {"()", Variant::Null()},
         {"", Variant::Null()},
         {"(", Text("(")},
@@ -81,15 +89,11 @@ TEST(Evaluate, NumbersAndOperators) {
 
 TEST(Evaluate, FactorialAndIntegerOverflow) {
     const ValueCase cases[] = {
-        {"5!", Int(120)},
-        {"0!", Int(1)},  // mended: 0! is 1
-        {"1!", Int(1)},
-        {"(0 - 3)!", Int(-3)},
+        {"5!", Int(120)},        {"0!", Int(1)},  // mended: 0! is 1
+        {"1!", Int(1)},          {"(0 - 3)!", Int(-3)},
         {"2.5!", Int(2)},  // rounded, ties to even
-        {"12!", Int(479001600)},
-        {"13!", Real(6227020800.0)},
-        {"5! + 1", Real(121)},
-        {"MOD(12!, 1000)", Int(600)},
+        {"12!", Int(479001600)}, {"13!", Real(6227020800.0)},
+        {"5! + 1", Real(121)},   {"MOD(12!, 1000)", Int(600)},
     };
     EXPECT_VALUES(cases);
     EXPECT_TRUE(std::isinf(Eval("200!").RealValue()));
@@ -152,7 +156,7 @@ TEST(Evaluate, NumericFunctions) {
         {"MAX(7)", Real(7)},
         {"COUNT(1, 2, 3)", Int(3)},  // mended: the number of arguments
         {"COUNT(1)", Int(1)},
-        {"COUNT(1/0, x)", Int(2)},   // arguments are not evaluated
+        {"COUNT(1/0, x)", Int(2)},  // arguments are not evaluated
         {"SUM(1, 2, 3)", Real(6)},
         {"AVG(1, 2, 3, 4)", Real(2.5)},
         {"FRAC(2.75)", Real(0.75)},
@@ -203,7 +207,10 @@ TEST(Evaluate, FunctionErrors) {
 
 // Arguments are evaluated when read, in each function's own order.
 TEST(Evaluate, ArgumentReadingOrder) {
-    struct Case { const char* text; const char* order; } cases[] = {
+    struct Case {
+        const char* text;
+        const char* order;
+    } cases[] = {
         {"SUBSTR(a, b, c)", "c b a"},
         {"POS(a, b)", "b a"},
         {"DATETIMEFROMSTRING(a, b, c, d)", "d c b a"},
@@ -237,18 +244,26 @@ TEST(Evaluate, ArgumentReadingOrder) {
 
 TEST(Evaluate, DateFunctions) {
     const TDateTime xmas = EncodeDate(2003, 12, 25) + EncodeTime(10, 15, 42, 0);
-    struct Case { const char* fn; Variant want; } cases[] = {
-        {"YEAR", Int(2003)}, {"MONTH", Int(12)}, {"DAY", Int(25)},
-        {"HOUR", Int(10)},   {"MINUTE", Int(15)}, {"SECOND", Int(42)},
+    struct Case {
+        const char* fn;
+        Variant want;
+    } cases[] = {
+        {"YEAR", Int(2003)},
+        {"MONTH", Int(12)},
+        {"DAY", Int(25)},
+        {"HOUR", Int(10)},
+        {"MINUTE", Int(15)},
+        {"SECOND", Int(42)},
         {"DATEPART", Real(EncodeDate(2003, 12, 25))},
         {"TIMEPART", Real(xmas - EncodeDate(2003, 12, 25))},
     };
     for (const auto& c : cases) {
         TQelParser p;
-        p.SetOnEvaluate([&](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
-            v = Variant::FromDateTime(xmas);
-            done = true;
-        });
+        p.SetOnEvaluate(
+            [&](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
+                v = Variant::FromDateTime(xmas);
+                done = true;
+            });
         p.SetText(std::string(c.fn) + "(d)");
         Variant v;
         p.GetValue(v);
@@ -281,7 +296,11 @@ TEST(Evaluate, RandomStaysInRange) {
 }
 
 TEST(Evaluate, NamesReachTheOwner) {
-    struct Call { std::string name; int argCount; std::vector<std::string> args; };
+    struct Call {
+        std::string name;
+        int argCount;
+        std::vector<std::string> args;
+    };
     std::vector<Call> calls;
     TQelParser p;
     p.SetOnEvaluate([&](TQelParser&, const std::string& name, const Variant* args, int argCount,
@@ -303,7 +322,8 @@ TEST(Evaluate, NamesReachTheOwner) {
     EXPECT_EQ(calls[1].argCount, 2);
     EXPECT_EQ(calls[1].args[0], "Real 1");
     EXPECT_EQ(calls[1].args[1], "Text ' a '");
-    for (int i = 2; i < kMaxArgs; ++i) EXPECT_EQ(calls[1].args[static_cast<std::size_t>(i)], "Empty");
+    for (int i = 2; i < kMaxArgs; ++i)
+        EXPECT_EQ(calls[1].args[static_cast<std::size_t>(i)], "Empty");
 }
 
 TEST(Evaluate, CallsOfNamesTakeAtMostElevenArguments) {
@@ -316,10 +336,11 @@ TEST(Evaluate, CallsOfNamesTakeAtMostElevenArguments) {
 
 TEST(Evaluate, EmptyOperandsFail) {
     TQelParser p;
-    p.SetOnEvaluate([](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
-        v = Variant();  // Empty
-        done = true;
-    });
+    p.SetOnEvaluate(
+        [](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
+            v = Variant();  // Empty
+            done = true;
+        });
     for (const char* text : {"e + 1", "e = 1", "NOT (e)", "e!", "e ^ 2", "(e) AND (1)"}) {
         p.SetText(text);
         Variant v;
@@ -334,12 +355,16 @@ TEST(Evaluate, EmptyOperandsFail) {
 
 TEST(Evaluate, BindingShowsInValues) {
     TQelParser p;
-    p.SetOnEvaluate([](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
-        v = Variant(10);
-        done = true;
-    });
-    struct Case { const char* text; Variant want; } cases[] = {
-        {"x + 1 > 5", Int(10)},            // x + (1 > 5): 10 + false
+    p.SetOnEvaluate(
+        [](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
+            v = Variant(10);
+            done = true;
+        });
+    struct Case {
+        const char* text;
+        Variant want;
+    } cases[] = {
+        {"x + 1 > 5", Int(10)},  // x + (1 > 5): 10 + false
         {"(x + 1) > 5", Bool(true)},
         {"x = (10) AND (x)", Bool(true)},  // x = (10 AND 10)
         {"x - 4 - 3", Real(9)},
@@ -354,15 +379,21 @@ TEST(Evaluate, BindingShowsInValues) {
 
 TEST(Evaluate, NullOperands) {
     TQelParser p;
-    p.SetOnEvaluate([](TQelParser&, const std::string& name, const Variant*, int, Variant& v, bool& done) {
-        if (name == "n") v = Variant::Null();
-        done = true;
-    });
-    struct Case { const char* text; Variant want; } cases[] = {
-        {"n + 1", Variant::Null()}, {"n!", Variant::Null()},     {"NOT (n)", Variant::Null()},
-        {"n ^ 2", Variant::Null()}, {"n = n", Bool(true)},       {"n < 1", Bool(true)},
-        {"'' > n", Bool(true)},     {"(n) AND (1 = 1)", Variant::Null()},
-        {"POS(n, 'abc')", Int(0)},  {"MIN(3, n, 1)", Real(1)},   {"MAX(n, 2)", Real(2)},
+    p.SetOnEvaluate(
+        [](TQelParser&, const std::string& name, const Variant*, int, Variant& v, bool& done) {
+            if (name == "n") v = Variant::Null();
+            done = true;
+        });
+    struct Case {
+        const char* text;
+        Variant want;
+    } cases[] = {
+        {"n + 1", Variant::Null()},   {"n!", Variant::Null()},
+        {"NOT (n)", Variant::Null()}, {"n ^ 2", Variant::Null()},
+        {"n = n", Bool(true)},        {"n < 1", Bool(true)},
+        {"'' > n", Bool(true)},       {"(n) AND (1 = 1)", Variant::Null()},
+        {"POS(n, 'abc')", Int(0)},    {"MIN(3, n, 1)", Real(1)},
+        {"MAX(n, 2)", Real(2)},
     };
     for (const auto& c : cases) {
         p.SetText(c.text);

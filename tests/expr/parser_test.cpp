@@ -46,23 +46,29 @@ TEST(QelParser, UserFunctions) {
     AddedFunction tag("Tag(x)=x + Host");
     AddedFunction noArgs("Answer=42");
     EXPECT_EQ(Eval("AVG3(1, 2, 3)"), Variant(2.0));
-    EXPECT_EQ(Eval("avg3(3, 3, 3, 99)"), Variant(3.0));          // surplus arguments ignored
-    EXPECT_EQ(Eval("Tag('a')"), Variant("aHost"));               // other names keep their text
+    EXPECT_EQ(Eval("avg3(3, 3, 3, 99)"), Variant(3.0));  // surplus arguments ignored
+    EXPECT_EQ(Eval("Tag('a')"), Variant("aHost"));       // other names keep their text
     EXPECT_EQ(Eval("Answer + 1"), Variant(43.0));
     // A missing argument is Empty, which fails an operator.
     EXPECT_EQ(testing::ErrorOf("AVG3(1, 2)"), "EVariantError: Invalid variant operation");
 }
 
 TEST(QelParser, FunctionDefinitions) {
-    struct Case { const char* def; const char* name; const char* params; const char* error; } cases[] = {
+    struct Case {
+        const char* def;
+        const char* name;
+        const char* params;
+        const char* error;
+    } cases[] = {
         {"F(a, b)=a", "F", "a,b", nullptr},
         {"F(a b)=a", "F", "ab", nullptr},
         {"PI=3.14", "PI", "", nullptr},
-        {"F(a)x=1", "F", "a", nullptr},                 // tokens after ")" are ignored
-        {"F x, y=1", "Fx", "y", nullptr},               // unparenthesised: blanks join words
+        {"F(a)x=1", "F", "a", nullptr},    // tokens after ")" are ignored
+        {"F x, y=1", "Fx", "y", nullptr},  // unparenthesised: blanks join words
         {"F(,a)=1", "F", "a", nullptr},
         {"no equals sign", "", "", nullptr},
-        {"F(a + b)=a", nullptr, nullptr, "Function parse error: delimitor \",\" expected between arguments."},
+        {"F(a + b)=a", nullptr, nullptr,
+         "Function parse error: delimitor \",\" expected between arguments."},
         {"F(a=a", nullptr, nullptr, "Function header \"F(a\" is not valid."},
         {"F)a(=1", nullptr, nullptr, "Function header \"F)a(\" is not valid."},
         {"F(a(=1", nullptr, nullptr, "Function header \"F(a(\" is not valid."},
@@ -94,10 +100,11 @@ TEST(QelParser, FunctionDefinitions) {
 
 TEST(QelParser, FunctionsWithAnOwnerAskIt) {
     TQelParser owner;
-    owner.SetOnEvaluate([](TQelParser&, const std::string& name, const Variant*, int, Variant& v, bool& done) {
-        if (name == "Host") v = Variant("h");
-        done = true;
-    });
+    owner.SetOnEvaluate(
+        [](TQelParser&, const std::string& name, const Variant*, int, Variant& v, bool& done) {
+            if (name == "Host") v = Variant("h");
+            done = true;
+        });
     TQelParserFunction f(&owner);
     f.SetDefinition("F(x)=x + Host");
     TArgSlots args;
@@ -121,9 +128,9 @@ TEST(QelParser, ProcessBeforeEvent) {
         Variant want;
         const char* asked;
     } cases[] = {
-        {false, true, "PI", Variant(7), "PI"},            // the handler overrides
-        {false, false, "PI", Variant(3.14), "PI"},        // not done: the function replaces it
-        {true, true, "PI", Variant(3.14), ""},            // function first, handler not asked
+        {false, true, "PI", Variant(7), "PI"},      // the handler overrides
+        {false, false, "PI", Variant(3.14), "PI"},  // not done: the function replaces it
+        {true, true, "PI", Variant(3.14), ""},      // function first, handler not asked
         {true, true, "Host", Variant(7), "Host"},
         {false, false, "Host", Variant(7), "Host"},
         {true, false, "PI + Host", Variant(3.14 + 7), "Host"},
@@ -132,8 +139,8 @@ TEST(QelParser, ProcessBeforeEvent) {
         std::string asked;
         TQelParser p;
         p.SetProcessBeforeEvent(c.before);
-        p.SetOnEvaluate([&](TQelParser& sender, const std::string& name, const Variant* args, int argCount,
-                            Variant& v, bool& done) {
+        p.SetOnEvaluate([&](TQelParser& sender, const std::string& name, const Variant* args,
+                            int argCount, Variant& v, bool& done) {
             EXPECT_EQ(&sender, &p);
             EXPECT_EQ(argCount, 0);
             for (int i = 0; i < kMaxArgs; ++i) EXPECT_TRUE(args[i].IsEmpty());
@@ -241,11 +248,12 @@ TEST(QelParser, ReparsesWhenTheDecimalSeparatorChanges) {
 TEST(QelParser, HandlerMayChangeTextWhileEvaluating) {
     TQelParser p;
     p.SetText("a + b");
-    p.SetOnEvaluate([&p](TQelParser&, const std::string& name, const Variant*, int, Variant& v, bool& done) {
-        if (name == "a") p.SetText("'other'");
-        v = Variant(1);
-        done = true;
-    });
+    p.SetOnEvaluate(
+        [&p](TQelParser&, const std::string& name, const Variant*, int, Variant& v, bool& done) {
+            if (name == "a") p.SetText("'other'");
+            v = Variant(1);
+            done = true;
+        });
     Variant v;
     p.GetValue(v);
     EXPECT_EQ(v, Variant(2));
@@ -257,16 +265,18 @@ TEST(QelParser, HandlerMayChangeTextWhileEvaluating) {
 TEST(QelParser, EndlessReentryFails) {
     TQelParser p;
     p.SetText("UPPER(again)");
-    p.SetOnEvaluate([&p](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
-        p.GetValue(v);
-        done = true;
-    });
+    p.SetOnEvaluate(
+        [&p](TQelParser&, const std::string&, const Variant*, int, Variant& v, bool& done) {
+            p.GetValue(v);
+            done = true;
+        });
     Variant v;
     try {
         p.GetValue(v);
         ADD_FAILURE() << "no error";
     } catch (const EExpressionError& e) {
-        EXPECT_EQ(e.Message(), "Calculate error: more than 64 calculations nested inside one another.");
+        EXPECT_EQ(e.Message(),
+                  "Calculate error: more than 64 calculations nested inside one another.");
     }
     // The guards unwound: the same thread evaluates normally afterwards.
     EXPECT_EQ(Eval("1 + 1"), Variant(2.0));
@@ -285,8 +295,25 @@ TEST(QelParser, AssignCopiesThePublishedProperties) {
 
 // Malformed texts give a value or a defined error, never a crash or a hang.
 TEST(QelParser, MalformedTextsFailCleanly) {
-    const std::string pieces[] = {"(", ")", ",", "'", "\"", "F", "1", "+", "!", "NOT", " ", "=-",
-                                  "AND", "x", ".", "SUBSTR", "IIF", "^", std::string(1, '\0')};
+    const std::string pieces[] = {"(",
+                                  ")",
+                                  ",",
+                                  "'",
+                                  "\"",
+                                  "F",
+                                  "1",
+                                  "+",
+                                  "!",
+                                  "NOT",
+                                  " ",
+                                  "=-",
+                                  "AND",
+                                  "x",
+                                  ".",
+                                  "SUBSTR",
+                                  "IIF",
+                                  "^",
+                                  std::string(1, '\0')};
     std::uint32_t seed = 12345;
     auto next = [&seed] {
         seed = seed * 1103515245u + 12345u;

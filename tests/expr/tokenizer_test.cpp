@@ -18,12 +18,23 @@ std::string Tokens(const std::string& text) {
     for (const TExpToken& t : p.Tokens()) {
         const char* kind = "?";
         switch (t.Kind) {
-            case tkWord: kind = "w"; break;
-            case tkNumber: kind = "n"; break;
-            case tkBracket: kind = "b"; break;
-            case tkOperator: kind = "o"; break;
-            case tkComma: kind = "c"; break;
-            default: break;
+            case tkWord:
+                kind = "w";
+                break;
+            case tkNumber:
+                kind = "n";
+                break;
+            case tkBracket:
+                kind = "b";
+                break;
+            case tkOperator:
+                kind = "o";
+                break;
+            case tkComma:
+                kind = "c";
+                break;
+            default:
+                break;
         }
         out += (out.empty() ? "" : " ") + std::string(kind) + ":" + t.Text;
     }
@@ -31,7 +42,10 @@ std::string Tokens(const std::string& text) {
 }
 
 TEST(Tokenizer, LexicalRules) {
-    struct Case { const char* text; const char* want; } cases[] = {
+    struct Case {
+        const char* text;
+        const char* want;
+    } cases[] = {
         // trimming and blanks
         {"  a  ", "w:a"},
         {"", ""},
@@ -51,9 +65,9 @@ TEST(Tokenizer, LexicalRules) {
         {"'x y'", "w:x y"},
         {"\"x y\"", "w:x y"},
         {"'ab'cd", "w:abcd"},
-        {"'a\"b", "w:ab"},          // either quote closes; the word goes on
+        {"'a\"b", "w:ab"},  // either quote closes; the word goes on
         {"'never closed", "w:never closed"},
-        {"ab'c d'", "w:ab'cd'"},    // quotes inside an unquoted word are ordinary
+        {"ab'c d'", "w:ab'cd'"},  // quotes inside an unquoted word are ordinary
         {"'(a, b)'", "w:(a, b)"},
         {"''", "w:"},
         // operators
@@ -81,7 +95,9 @@ TEST(Tokenizer, LexicalRules) {
 }
 
 TEST(Tokenizer, CharacterOfCodeZeroIsIllegal) {
-    struct Case { std::string text, want; } cases[] = {
+    struct Case {
+        std::string text, want;
+    } cases[] = {
         {std::string("ab\0c", 4), "Parse error: illegal character \"\" at position 3."},
         {std::string("  1 +\0", 6), "n:1 o:+"},  // trailing control characters are trimmed
         {std::string("'a\0b'", 5), std::string("w:a\0b", 5)},  // ordinary inside quotes
@@ -90,7 +106,11 @@ TEST(Tokenizer, CharacterOfCodeZeroIsIllegal) {
 }
 
 TEST(Tokenizer, NumberTestFollowsTheRegionalDecimalSeparator) {
-    struct Case { char sep; const char* text; const char* want; } cases[] = {
+    struct Case {
+        char sep;
+        const char* text;
+        const char* want;
+    } cases[] = {
         {'.', "1.5", "n:1.5"},
         {',', "1,5", "n:1 c:, n:5"},  // the comma stays the argument separator
         {'#', "1#5", "n:1#5"},
@@ -105,7 +125,11 @@ TEST(Tokenizer, NumberTestFollowsTheRegionalDecimalSeparator) {
 }
 
 TEST(Tokenizer, ClassifyTextMatchesTheCharacterClasses) {
-    struct Case { char c; bool quoted; TExpTokenKind want; } cases[] = {
+    struct Case {
+        char c;
+        bool quoted;
+        TExpTokenKind want;
+    } cases[] = {
         {'(', false, tkBracket}, {'(', true, tkWord},      {',', false, tkComma},
         {',', true, tkWord},     {'^', false, tkOperator}, {'+', true, tkWord},
         {'7', false, tkNumber},  {'7', true, tkNumber},    {'.', false, tkNumber},
@@ -113,7 +137,8 @@ TEST(Tokenizer, ClassifyTextMatchesTheCharacterClasses) {
         {'$', false, tkWord},    {'&', false, tkWord},     {'|', false, tkWord},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ClassifyText(c.c, c.quoted, '.'), c.want) << "char " << int(c.c) << " quoted " << c.quoted;
+        EXPECT_EQ(ClassifyText(c.c, c.quoted, '.'), c.want)
+            << "char " << int(c.c) << " quoted " << c.quoted;
     }
 }
 

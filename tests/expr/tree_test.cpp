@@ -8,7 +8,10 @@ namespace {
 using testing::ShapeOf;
 
 TEST(Tree, BindingByRankAndLeftmostOperator) {
-    struct Case { const char* text; const char* want; } cases[] = {
+    struct Case {
+        const char* text;
+        const char* want;
+    } cases[] = {
         {"1 + 2 * 3", "(1 + (2 * 3))"},
         {"2 * 3 + 1", "((2 * 3) + 1)"},
         {"10 - 4 - 3", "(10 - (4 - 3))"},
@@ -25,7 +28,7 @@ TEST(Tree, BindingByRankAndLeftmostOperator) {
         {"5! + 1", "((5 !) + 1)"},
         {"-5", "(- 5)"},
         {"a< =b", "((< a) = b)"},  // "<" with its one operand, a
-        {"a=-1", "(a =- 1)"},            // the unknown operator beats every known one
+        {"a=-1", "(a =- 1)"},      // the unknown operator beats every known one
         {"a + b =- c * d", "((a + b) =- (c * d))"},
         {"((1 + 2))", "(1 + 2)"},
         {"(1 + 2) * (3)", "((1 + 2) * 3)"},
@@ -35,10 +38,10 @@ TEST(Tree, BindingByRankAndLeftmostOperator) {
         {"F(a, G(b, c))", "F[a; G[b; c]]"},
         {"F(a,)", "F[a]"},
         {"F(,a)", "F[<>; a]"},
-        {"F(a,,b)", "F[a; b]"},            // ",," is one comma token
+        {"F(a,,b)", "F[a; b]"},  // ",," is one comma token
         {"F((a), b)", "F[a; b]"},
         {"F(a + (b), c)", "F[(a + b); c]"},
-        {"F(a(", "F[a]"},                  // the last bracket of a call need not close it
+        {"F(a(", "F[a]"},  // the last bracket of a call need not close it
         {"()", "<>"},
         {"", "<>"},
         {"(", "("},
@@ -48,7 +51,10 @@ TEST(Tree, BindingByRankAndLeftmostOperator) {
 }
 
 TEST(Tree, CompileErrors) {
-    struct Case { const char* text; const char* want; } cases[] = {
+    struct Case {
+        const char* text;
+        const char* want;
+    } cases[] = {
         {"(1 + 2))", "Compile error: parenthesis mismatch."},
         {"a)", "Compile error: parenthesis mismatch."},
         {")(", "Compile error: parenthesis mismatch."},
@@ -92,7 +98,10 @@ TEST(Tree, NodesKnowTheirPlace) {
 // rather than exhaust the stack.
 TEST(Tree, DeepAndLongTexts) {
     const int deep = 100000;
-    struct Case { std::string text; std::string want; } cases[] = {
+    struct Case {
+        std::string text;
+        std::string want;
+    } cases[] = {
         {std::string(deep, '(') + "1" + std::string(deep, ')'), "1"},
         {std::string(deep, '(') + "1", "Compile error: syntax fault."},
         {"1" + std::string(deep, ')'), "Compile error: parenthesis mismatch."},

@@ -38,7 +38,9 @@ SqliteReader::SqliteReader(const std::string& fileName) {
     sqlite3_busy_timeout(db_, 2000);
 }
 
-SqliteReader::~SqliteReader() { sqlite3_close(db_); }
+SqliteReader::~SqliteReader() {
+    sqlite3_close(db_);
+}
 
 std::string SqliteReader::Scalar(const std::string& sql) {
     sqlite3_stmt* s = nullptr;
@@ -67,7 +69,8 @@ std::vector<StoredRow> SqliteReader::Rows() {
     }
     auto text = [&](int col, bool& isNull) {
         isNull = sqlite3_column_type(s, col) == SQLITE_NULL;
-        return isNull ? std::string() : std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, col)));
+        return isNull ? std::string()
+                      : std::string(reinterpret_cast<const char*>(sqlite3_column_text(s, col)));
     };
     while (sqlite3_step(s) == SQLITE_ROW) {
         StoredRow r;
@@ -147,7 +150,9 @@ SqliteShell::SqliteShell(const std::string& fileName) {
     if (rc != 0) throw std::runtime_error("cannot start the sqlite3 shell");
 }
 
-SqliteShell::~SqliteShell() { Quit(); }
+SqliteShell::~SqliteShell() {
+    Quit();
+}
 
 std::string SqliteShell::Run(const std::string& statements) {
     static int serial = 0;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "../common/TempDir.h"
 #include "dataset/SqliteTable.h"
 #include "text/Qel2TXT.h"
-#include "../common/TempDir.h"
 
 namespace qel::rel {
 
@@ -39,7 +39,7 @@ void CreateNumberedTable(const std::string& fileName);
 
 // Reads a database file through its own read-only connection.
 class SqliteReader {
-public:
+  public:
     explicit SqliteReader(const std::string& fileName);
     ~SqliteReader();
     SqliteReader(const SqliteReader&) = delete;
@@ -52,7 +52,7 @@ public:
     // Every row of "log" in rowid order.
     std::vector<StoredRow> Rows();
 
-private:
+  private:
     sqlite3* db_ = nullptr;
 };
 
@@ -75,7 +75,7 @@ namespace qel::rel {
 // Another process: the sqlite3 shell on a database, fed statements through its standard input.
 // It keeps whatever lock its statements took until Quit.
 class SqliteShell {
-public:
+  public:
     explicit SqliteShell(const std::string& fileName);
     ~SqliteShell();
     SqliteShell(const SqliteShell&) = delete;
@@ -87,7 +87,7 @@ public:
     // Ends the shell (and with it any lock it held) and waits for it.
     void Quit();
 
-private:
+  private:
     int pid_ = -1;
     int in_ = -1;   // the shell's standard input
     int out_ = -1;  // its standard output and error

@@ -21,12 +21,15 @@ namespace qel::rel {
 namespace {
 
 // Starts qel with its output and errors going to files; returns its process id.
-pid_t StartQel(const std::vector<std::string>& args, const std::string& outFile, const std::string& errFile) {
+pid_t StartQel(const std::vector<std::string>& args, const std::string& outFile,
+               const std::string& errFile) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     std::vector<std::string> all{QEL_BINARY};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -53,9 +56,9 @@ int ResultNumber(const std::string& out, const std::string& name) {
     throw std::runtime_error("no " + name + " in: " + out);
 }
 
-const std::vector<std::string> kNumberedArgs{"--delimiter", ",", "--record-separator", "lf", "--header", "0",
-                                             "--quiet", "--map", "Id=Field1", "--map", "Name=Field2",
-                                             "--map", "Note=Field3"};
+const std::vector<std::string> kNumberedArgs{
+    "--delimiter", ",",     "--record-separator", "lf",    "--header",   "0", "--quiet", "--map",
+    "Id=Field1",   "--map", "Name=Field2",        "--map", "Note=Field3"};
 
 // ---------------------------------------------------------------------------------------------
 
@@ -65,7 +68,9 @@ struct KillCase {
     const char* name;
     KillWhen when;
 };
-void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const KillCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class KilledRun : public ::testing::TestWithParam<KillCase> {};
 
@@ -86,12 +91,14 @@ TEST_P(KilledRun, DatabaseOpensIntactWithAPrefixOfTheRows) {
     bool reached = false;
     for (int i = 0; i < 60000 && !reached; ++i) {
         if (c.when == KillWhen::WritingStarted) {
-            reached = std::filesystem::exists(db + "-journal") || std::filesystem::exists(db + "-wal");
+            reached =
+                std::filesystem::exists(db + "-journal") || std::filesystem::exists(db + "-wal");
         } else {
             sqlite3* h = nullptr;
             if (sqlite3_open_v2(db.c_str(), &h, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
                 sqlite3_stmt* s = nullptr;
-                if (sqlite3_prepare_v2(h, "SELECT count(*) FROM log", -1, &s, nullptr) == SQLITE_OK &&
+                if (sqlite3_prepare_v2(h, "SELECT count(*) FROM log", -1, &s, nullptr) ==
+                        SQLITE_OK &&
                     sqlite3_step(s) == SQLITE_ROW) {
                     reached = sqlite3_column_int64(s, 0) > 0;
                 }
@@ -132,7 +139,8 @@ TEST_P(KilledRun, DatabaseOpensIntactWithAPrefixOfTheRows) {
     ExpectNumberedRows(rows, Numbers(1, static_cast<int>(rows.size())));
 
     // The table takes a new run afterwards: the next thousand rows.
-    args = {"import", "--first", std::to_string(rows.size() + 1), "--last", std::to_string(rows.size() + 1000)};
+    args = {"import", "--first", std::to_string(rows.size() + 1), "--last",
+            std::to_string(rows.size() + 1000)};
     args.insert(args.end(), kNumberedArgs.begin(), kNumberedArgs.end());
     args.insert(args.end(), {src, db});
     pid = StartQel(args, dir.File("out.txt"), dir.File("err.txt"));
@@ -143,7 +151,8 @@ TEST_P(KilledRun, DatabaseOpensIntactWithAPrefixOfTheRows) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reliability, KilledRun,
-                         ::testing::Values(KillCase{"WhileTheFirstTransactionIsOpen", KillWhen::WritingStarted},
+                         ::testing::Values(KillCase{"WhileTheFirstTransactionIsOpen",
+                                                    KillWhen::WritingStarted},
                                            KillCase{"AfterACommit", KillWhen::AfterACommit}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -155,7 +164,9 @@ struct RejectCase {
     std::function<std::string()> text;
     std::vector<std::string> maps;
 };
-void PrintTo(const RejectCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RejectCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RejectedRows : public ::testing::TestWithParam<RejectCase> {};
 
@@ -174,11 +185,14 @@ std::string LineGarbage(std::size_t size, unsigned seed) {
 TEST_P(RejectedRows, EveryRowIsInTheTableOrInTheRejectsFile) {
     const RejectCase& c = GetParam();
     TempDir dir;
-    const std::string src = dir.File("in.txt"), db = dir.File("t.db"), rejects = dir.File("rejects.txt");
+    const std::string src = dir.File("in.txt"), db = dir.File("t.db"),
+                      rejects = dir.File("rejects.txt");
     WriteFile(src, c.text());
-    std::vector<std::string> args{"import", "--create", "N INTEGER, R REAL, D DATETIME, T TEXT", "--delimiter",
-                                  ",", "--record-separator", "lf", "--header", "0", "--quiet", "--rejects",
-                                  rejects};
+    std::vector<std::string> args{
+        "import",      "--create",  "N INTEGER, R REAL, D DATETIME, T TEXT",
+        "--delimiter", ",",         "--record-separator",
+        "lf",          "--header",  "0",
+        "--quiet",     "--rejects", rejects};
     for (const std::string& m : c.maps) args.insert(args.end(), {"--map", m});
     args.insert(args.end(), {src, db});
     pid_t pid = StartQel(args, dir.File("out.txt"), dir.File("err.txt"));
@@ -200,21 +214,24 @@ TEST_P(RejectedRows, EveryRowIsInTheTableOrInTheRejectsFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Reliability, RejectedRows,
-    ::testing::Values(
-        RejectCase{"GarbageIntoTypedFields", [] { return LineGarbage(64 * 1024, 7); },
-                   {"N=Field1", "R=Field2", "D=Field3", "T=Field4"}},
-        RejectCase{"GarbageThroughExpressions", [] { return LineGarbage(64 * 1024, 8); },
-                   {"N=Field1 * 2", "R=STRTOFLOAT(Field2)", "T=UPPER(Field3) + Field4"}},
-        RejectCase{"SomeRowsFailToConvert",
-                   [] {
-                       std::string s;
-                       for (int n = 1; n <= 500; ++n) {
-                           s += (n % 7 == 0 ? "x" : "") + std::to_string(n) + "," + std::to_string(n) + ".5," +
-                                (n % 5 == 0 ? "31/02/2003" : "01/02/2003") + ",t\n";
-                       }
-                       return s;
-                   },
-                   {"N=Field1", "R=Field2", "D=Field3", "T=Field4"}}),
+    ::testing::Values(RejectCase{"GarbageIntoTypedFields",
+                                 [] { return LineGarbage(64 * 1024, 7); },
+                                 {"N=Field1", "R=Field2", "D=Field3", "T=Field4"}},
+                      RejectCase{
+                          "GarbageThroughExpressions",
+                          [] { return LineGarbage(64 * 1024, 8); },
+                          {"N=Field1 * 2", "R=STRTOFLOAT(Field2)", "T=UPPER(Field3) + Field4"}},
+                      RejectCase{"SomeRowsFailToConvert",
+                                 [] {
+                                     std::string s;
+                                     for (int n = 1; n <= 500; ++n) {
+                                         s += (n % 7 == 0 ? "x" : "") + std::to_string(n) + "," +
+                                              std::to_string(n) + ".5," +
+                                              (n % 5 == 0 ? "31/02/2003" : "01/02/2003") + ",t\n";
+                                     }
+                                     return s;
+                                 },
+                                 {"N=Field1", "R=Field2", "D=Field3", "T=Field4"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -18,7 +18,7 @@ struct HostileRun {
     TQelResult Result = irUnknown;
     int Imported = 0;
     int Added = 0;
-    int Errors = 0;           // TotalErrors: failed writes
+    int Errors = 0;            // TotalErrors: failed writes
     std::set<int> FailedRows;  // every row offered to OnErrorEvent
     std::vector<std::string> Messages;
 };
@@ -30,7 +30,8 @@ struct Settings {
 
 HostileRun RunInto(const TempDir& dir, std::string_view text, const Settings& settings = {}) {
     WriteFile(dir.File("in.txt"), text);
-    TSqliteTable::CreateTable(dir.File("t.db"), "t", {{"A", ftMemo, 0}, {"B", ftMemo, 0}, {"C", ftMemo, 0}});
+    TSqliteTable::CreateTable(dir.File("t.db"), "t",
+                              {{"A", ftMemo, 0}, {"B", ftMemo, 0}, {"C", ftMemo, 0}});
     TSqliteTable table;
     OpenTable(table, dir.File("t.db"));
     TQelFromText run;
@@ -80,7 +81,9 @@ struct SourceCase {
     // Checks of the stored rows: SQL over "t" and the text it must give.
     std::vector<std::pair<std::string, std::string>> checks;
 };
-void PrintTo(const SourceCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SourceCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class HostileSource : public ::testing::TestWithParam<SourceCase> {};
 
@@ -110,27 +113,37 @@ INSTANTIATE_TEST_SUITE_P(
         SourceCase{"NulBytes",
                    [] { return std::string("a\0b,c\0,\0\n\0\0\0,x,y\n", 17); },
                    2,
-                   {{"SELECT group_concat(hex(A) || '.' || hex(B) || '.' || ifnull(hex(C), '-'), ' ') FROM t",
+                   {{"SELECT group_concat(hex(A) || '.' || hex(B) || '.' || ifnull(hex(C), '-'), ' "
+                     "') FROM t",
                      "610062.6300.00 000000.78.79"}}},
-        SourceCase{"InvalidUtf8",
-                   [] { return std::string("\xff\xfe,\xc3\x28,\xe2\x82\n\xed\xa0\x80,\xc0\xaf,\xf8\x88\x80\x80\x80\n"); },
-                   2,
-                   {{"SELECT group_concat(hex(A) || '.' || hex(B) || '.' || hex(C), ' ') FROM t",
-                     "FFFE.C328.E282 EDA080.C0AF.F888808080"}}},
-        SourceCase{"LinesOfOneMegabyte",
-                   [] { return kMB + "," + kMB + ",end\n" + "short,line,2\n" + "\"" + kMB + "\"\n"; },
-                   3,
-                   {{"SELECT group_concat(length(A) || '.' || ifnull(length(B), 0) || '.' || ifnull(C, '-'), ' ') FROM t",
-                     "1048576.1048576.end 5.4.2 1048576.0.-"}}},
+        SourceCase{
+            "InvalidUtf8",
+            [] {
+                return std::string(
+                    "\xff\xfe,\xc3\x28,\xe2\x82\n\xed\xa0\x80,\xc0\xaf,\xf8\x88\x80\x80\x80\n");
+            },
+            2,
+            {{"SELECT group_concat(hex(A) || '.' || hex(B) || '.' || hex(C), ' ') FROM t",
+              "FFFE.C328.E282 EDA080.C0AF.F888808080"}}},
+        SourceCase{
+            "LinesOfOneMegabyte",
+            [] { return kMB + "," + kMB + ",end\n" + "short,line,2\n" + "\"" + kMB + "\"\n"; },
+            3,
+            {{"SELECT group_concat(length(A) || '.' || ifnull(length(B), 0) || '.' || ifnull(C, "
+              "'-'), ' ') FROM t",
+              "1048576.1048576.end 5.4.2 1048576.0.-"}}},
         SourceCase{"UnbalancedQualifier",
                    // The open quote takes the rest of the file into its record: nothing is dropped.
                    [] { return std::string("a,b,c\n\"open,x\nd,e,f\ng,h,i\n"); },
                    2,
                    {{"SELECT A || '|' || B || '|' || C FROM t WHERE rowid = 1", "a|b|c"},
-                    {"SELECT instr(ifnull(A, '') || ifnull(B, '') || ifnull(C, ''), 'g,h,i') > 0 FROM t WHERE rowid = 2",
+                    {"SELECT instr(ifnull(A, '') || ifnull(B, '') || ifnull(C, ''), 'g,h,i') > 0 "
+                     "FROM t WHERE rowid = 2",
                      "1"}}},
         SourceCase{"QualifierAtEveryPlace",
-                   [] { return std::string("\"\"\"\n\",\",\"\n,\"\n\"\",\"\"\",\n"); }, -1, {}},
+                   [] { return std::string("\"\"\"\n\",\",\"\n,\"\n\"\",\"\"\",\n"); },
+                   -1,
+                   {}},
         SourceCase{"BinaryGarbage", [] { return Garbage(256 * 1024, 1); }, -1, {}},
         SourceCase{"GarbageWithManyLineFeeds",
                    [] {
@@ -138,14 +151,16 @@ INSTANTIATE_TEST_SUITE_P(
                        for (std::size_t i = 0; i < g.size(); i += 7) g[i] = '\n';
                        return g;
                    },
-                   -1, {}}),
+                   -1,
+                   {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Expressions that are too deep or too many: each row fails alone and is reported; the run
 // goes on and nothing crashes.
 
-std::string Nested(int depth, const std::string& open, const std::string& inner, const std::string& close) {
+std::string Nested(int depth, const std::string& open, const std::string& inner,
+                   const std::string& close) {
     std::string s;
     s.reserve(static_cast<std::size_t>(depth) * (open.size() + close.size()) + inner.size());
     for (int i = 0; i < depth; ++i) s += open;
@@ -159,7 +174,9 @@ struct DeepCase {
     std::function<Settings()> settings;
     const char* message;  // what the host is told for every row; empty: the rows are stored
 };
-void PrintTo(const DeepCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const DeepCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DeepExpression : public ::testing::TestWithParam<DeepCase> {};
 
@@ -188,18 +205,29 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Brackets around one operand are taken off without nesting the tree.
         DeepCase{"BracketsAroundOneOperand",
-                 [] { return Settings{{"A=" + Nested(kDeep, "(", "Field1", ")"), "B=Field2"}, ""}; }, ""},
+                 [] {
+                     return Settings{{"A=" + Nested(kDeep, "(", "Field1", ")"), "B=Field2"}, ""};
+                 },
+                 ""},
         DeepCase{"BracketsAroundSums",
-                 [] { return Settings{{"A=" + Nested(kDeep, "(1+", "Field1", ")")}, ""}; },
+                 [] {
+                     return Settings{{"A=" + Nested(kDeep, "(1+", "Field1", ")")}, ""};
+                 },
                  "Compile error: expression nested deeper than 1000 levels."},
         DeepCase{"CallsInAMapping",
-                 [] { return Settings{{"A=" + Nested(kDeep, "UPPER(", "Field1", ")")}, ""}; },
+                 [] {
+                     return Settings{{"A=" + Nested(kDeep, "UPPER(", "Field1", ")")}, ""};
+                 },
                  "Compile error: expression nested deeper than 1000 levels."},
         DeepCase{"OperatorsInTheLoadCondition",
-                 [] { return Settings{{"A=Field1"}, Nested(kDeep, "NOT (", "Field1 = 1", ")")}; },
+                 [] {
+                     return Settings{{"A=Field1"}, Nested(kDeep, "NOT (", "Field1 = 1", ")")};
+                 },
                  "Compile error: expression nested deeper than 1000 levels."},
         DeepCase{"SignsInAMapping",
-                 [] { return Settings{{"A=" + Nested(kDeep, "-(", "1", ")")}, ""}; },
+                 [] {
+                     return Settings{{"A=" + Nested(kDeep, "-(", "1", ")")}, ""};
+                 },
                  "Compile error: expression nested deeper than 1000 levels."}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -222,7 +250,8 @@ TEST(ManyMappings, TenThousandMappingLinesFillTenThousandFields) {
     ASSERT_EQ(table.RecordCount(), 2);
     table.Last();
     for (int i : {1, 2, 3, 4999, 10000}) {
-        EXPECT_EQ(table.FieldByName("F" + std::to_string(i))->AsString(), std::string(1, "def"[i % 3]))
+        EXPECT_EQ(table.FieldByName("F" + std::to_string(i))->AsString(),
+                  std::string(1, "def"[i % 3]))
             << "F" << i;
     }
 }
@@ -245,7 +274,8 @@ TEST(HostileNames, TableAndFieldNamesWithQuotesAndSemicolonsAreIdentifiers) {
     TempDir dir;
     const std::string stem = "lo\"g'; DROP TABLE keep; --";
     const std::string db = dir.File(stem + ".db");
-    TSqliteTable::CreateTable(db, stem, {{"Ho\"st", ftString, 40}, {"a;b", ftString, 40}, {"it's", ftString, 40}});
+    TSqliteTable::CreateTable(
+        db, stem, {{"Ho\"st", ftString, 40}, {"a;b", ftString, 40}, {"it's", ftString, 40}});
     TSqliteTable::CreateTable(db, "keep", {{"K", ftString, 10}});
     {
         sqlite3* h = nullptr;
@@ -271,9 +301,11 @@ TEST(HostileNames, TableAndFieldNamesWithQuotesAndSemicolonsAreIdentifiers) {
 
     SqliteReader reader(db);
     EXPECT_EQ(reader.Scalar("SELECT K FROM keep"), "kept");
-    EXPECT_EQ(reader.Scalar("SELECT group_concat(\"Ho\"\"st\" || '|' || \"a;b\" || '|' || \"it's\", ' / ') FROM " +
-                            TSqliteTable::QuoteName(stem)),
-              "h1|second|v / h2|; DELETE FROM keep; --|w");
+    EXPECT_EQ(
+        reader.Scalar(
+            "SELECT group_concat(\"Ho\"\"st\" || '|' || \"a;b\" || '|' || \"it's\", ' / ') FROM " +
+            TSqliteTable::QuoteName(stem)),
+        "h1|second|v / h2|; DELETE FROM keep; --|w");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -286,7 +318,7 @@ TEST(OutOfRangeDates, ComputedDatesBeyondTheCalendarAreErrors) {
         const char* message;  // empty: a value
     };
     const Case cases[] = {
-        {"D + 10^400", "Invalid floating point operation"},   // infinite
+        {"D + 10^400", "Invalid floating point operation"},  // infinite
         {"D - 10^400", "Invalid floating point operation"},
         {"D + 100000000", "Invalid floating point operation"},  // far beyond any calendar
         {"YEAR(D * 10^300)", "Invalid variant type conversion"},
@@ -294,9 +326,10 @@ TEST(OutOfRangeDates, ComputedDatesBeyondTheCalendarAreErrors) {
     };
     for (const Case& c : cases) {
         TQelParser parser;
-        parser.SetOnEvaluate([](TQelParser&, const std::string& name, const Variant*, int, Variant& v, bool&) {
-            if (name == "D") v = Variant::FromDateTime(45000.25);
-        });
+        parser.SetOnEvaluate(
+            [](TQelParser&, const std::string& name, const Variant*, int, Variant& v, bool&) {
+                if (name == "D") v = Variant::FromDateTime(45000.25);
+            });
         parser.SetText(c.text);
         std::string got;
         try {
@@ -308,8 +341,9 @@ TEST(OutOfRangeDates, ComputedDatesBeyondTheCalendarAreErrors) {
         }
         EXPECT_EQ(got, c.message) << c.text;
     }
-    for (double d : {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-                     std::numeric_limits<double>::quiet_NaN(), 1e7 + 1, -1e300}) {
+    for (double d :
+         {std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+          std::numeric_limits<double>::quiet_NaN(), 1e7 + 1, -1e300}) {
         EXPECT_THROW(VarToStr(Variant::FromDateTime(d)), EInvalidOp) << d;
         EXPECT_THROW(DecodeTime(d), EInvalidOp) << d;
     }

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include "ReliabilityKit.h"
-#include "engine/WindowSystem.h"
 #include "engine/QelStat.h"
+#include "engine/WindowSystem.h"
 
 namespace qel::rel {
 namespace {
@@ -19,7 +19,9 @@ struct SourceFaultCase {
     const char* message;  // the error's text, with %s for the file name
     bool rootReads;       // the fault does not hold for the superuser
 };
-void PrintTo(const SourceFaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SourceFaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SourceFault : public ::testing::TestWithParam<SourceFaultCase> {};
 
@@ -60,31 +62,32 @@ TEST_P(SourceFault, RunDoesNotStartAndTheTableIsUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Reliability, SourceFault,
-    ::testing::Values(
-        SourceFaultCase{"Missing", [](const TempDir& d) { return d.File("no-such.txt"); },
-                        "Cannot open file %s", false},
-        SourceFaultCase{"Directory",
-                        [](const TempDir& d) {
-                            std::filesystem::create_directory(d.File("logs"));
-                            return d.File("logs");
-                        },
-                        "Cannot open file %s", false},
-        SourceFaultCase{"OpensButReadFails", [](const TempDir&) { return std::string("/proc/self/mem"); },
-                        "Cannot read file %s", false},
-        SourceFaultCase{"NoReadPermission",
-                        [](const TempDir& d) {
-                            WriteFile(d.File("secret.txt"), NumberedText(3));
-                            ::chmod(d.File("secret.txt").c_str(), 0);
-                            return d.File("secret.txt");
-                        },
-                        "Cannot open file %s", true}),
+    ::testing::Values(SourceFaultCase{"Missing",
+                                      [](const TempDir& d) { return d.File("no-such.txt"); },
+                                      "Cannot open file %s", false},
+                      SourceFaultCase{"Directory",
+                                      [](const TempDir& d) {
+                                          std::filesystem::create_directory(d.File("logs"));
+                                          return d.File("logs");
+                                      },
+                                      "Cannot open file %s", false},
+                      SourceFaultCase{"OpensButReadFails",
+                                      [](const TempDir&) { return std::string("/proc/self/mem"); },
+                                      "Cannot read file %s", false},
+                      SourceFaultCase{"NoReadPermission",
+                                      [](const TempDir& d) {
+                                          WriteFile(d.File("secret.txt"), NumberedText(3));
+                                          ::chmod(d.File("secret.txt").c_str(), 0);
+                                          return d.File("secret.txt");
+                                      },
+                                      "Cannot open file %s", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Another process locks the database.
 
 class LockedDatabase : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         src_ = dir_.File("log.txt");
         db_ = dir_.File("log.db");
@@ -126,7 +129,9 @@ struct LockWindow {
     int release;  // and lets go after this row
     bool stopOnError;
 };
-void PrintTo(const LockWindow& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LockWindow& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LockDuringRun : public LockedDatabase, public ::testing::WithParamInterface<LockWindow> {};
 
@@ -142,8 +147,12 @@ TEST_P(LockDuringRun, RowsPostedWhileLockedAreCountedAndTheRestStored) {
         TQelFromText run;
         SetUpNumberedSource(run, table, src_);
         run.SetAbortOnProblem(c.stopOnError);
-        run.OnErrorEvent = [&](TQelBaseComponent&, const Exception& e, bool&) { errors.push_back(e.Message()); };
-        auto lock = [&] { ASSERT_EQ(other.Run("BEGIN IMMEDIATE; INSERT INTO log (Id) VALUES (0);"), ""); };
+        run.OnErrorEvent = [&](TQelBaseComponent&, const Exception& e, bool&) {
+            errors.push_back(e.Message());
+        };
+        auto lock = [&] {
+            ASSERT_EQ(other.Run("BEGIN IMMEDIATE; INSERT INTO log (Id) VALUES (0);"), "");
+        };
         if (c.take == 0) lock();
         run.OnAfterRecordEvent = [&](TQelBaseComponent& s, bool&) {
             const int row = s.Statistic().TotalImported();
@@ -226,7 +235,7 @@ void PrintTo(const CancelCase& c, std::ostream* os) {
 }
 
 class CancelAtRow : public ::testing::TestWithParam<CancelCase> {
-protected:
+  protected:
     void SetUp() override { previous_ = SetWindowSystem(&ws_); }
     void TearDown() override { SetWindowSystem(previous_); }
     THeadlessWindowSystem ws_;

@@ -6,7 +6,9 @@
 namespace qel::rel {
 namespace {
 
-void Exec(sqlite3* db, const char* sql) { ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql; }
+void Exec(sqlite3* db, const char* sql) {
+    ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+}
 
 void Add(TSqliteTable& t, int id, const std::string& name) {
     t.Append();
@@ -17,10 +19,12 @@ void Add(TSqliteTable& t, int id, const std::string& name) {
 
 struct ReplayCase {
     const char* name;
-    const char* schema;  // the table "log" with Id, Name, Note
+    const char* schema;    // the table "log" with Id, Name, Note
     const char* expected;  // Id:Name of every row after the failure, in rowid order
 };
-void PrintTo(const ReplayCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReplayCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TableReplay : public ::testing::TestWithParam<ReplayCase> {};
 
@@ -63,7 +67,8 @@ TEST_P(TableReplay, EarlierWritesOfTheTransactionSurviveAFullDatabase) {
         t.Post();
         FAIL() << "the oversized record was stored";
     } catch (const EDatabaseError& e) {
-        EXPECT_NE(std::string(e.what()).find("database or disk is full"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("database or disk is full"), std::string::npos)
+            << e.what();
         EXPECT_EQ(std::string(e.what()).find("lost"), std::string::npos) << e.what();
     }
     t.Cancel();
@@ -72,8 +77,10 @@ TEST_P(TableReplay, EarlierWritesOfTheTransactionSurviveAFullDatabase) {
 
     SqliteReader reader(db);
     EXPECT_EQ(reader.IntegrityCheck(), "ok");
-    EXPECT_EQ(reader.Scalar("SELECT group_concat(Id || ':' || Name, ' ') FROM (SELECT * FROM log ORDER BY rowid)"),
-              c.expected);
+    EXPECT_EQ(
+        reader.Scalar(
+            "SELECT group_concat(Id || ':' || Name, ' ') FROM (SELECT * FROM log ORDER BY rowid)"),
+        c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -81,12 +88,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReplayCase{"RowidTable", "CREATE TABLE log (Id INTEGER, Name VARCHAR(40), Note TEXT)",
                    "1:one 2:TWO 4:four 5:five"},
-        ReplayCase{"IntegerKey", "CREATE TABLE log (Id INTEGER PRIMARY KEY, Name VARCHAR(40), Note TEXT)",
+        ReplayCase{"IntegerKey",
+                   "CREATE TABLE log (Id INTEGER PRIMARY KEY, Name VARCHAR(40), Note TEXT)",
                    "1:one 2:TWO 4:four 5:five"},
-        ReplayCase{"AutoIncrementAndIndex",
-                   "CREATE TABLE log (Id INTEGER PRIMARY KEY AUTOINCREMENT, Name VARCHAR(40), Note TEXT);"
-                   "CREATE INDEX log_name ON log (Name)",
-                   "1:one 2:TWO 4:four 5:five"}),
+        ReplayCase{
+            "AutoIncrementAndIndex",
+            "CREATE TABLE log (Id INTEGER PRIMARY KEY AUTOINCREMENT, Name VARCHAR(40), Note TEXT);"
+            "CREATE INDEX log_name ON log (Name)",
+            "1:one 2:TWO 4:four 5:five"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

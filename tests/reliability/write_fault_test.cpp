@@ -20,8 +20,11 @@ enum class Fault { PageCap, QueryOnly, FileSizeLimit };
 // Keeps the process's file-size limit at `bytes` while it lives (writes beyond it fail with
 // EFBIG, as on a full disk, instead of raising SIGXFSZ).
 class ScopedFileSizeLimit {
-public:
-    ScopedFileSizeLimit() { ::getrlimit(RLIMIT_FSIZE, &saved_); previous_ = std::signal(SIGXFSZ, SIG_IGN); }
+  public:
+    ScopedFileSizeLimit() {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    }
     ~ScopedFileSizeLimit() {
         ::setrlimit(RLIMIT_FSIZE, &saved_);
         std::signal(SIGXFSZ, previous_);
@@ -32,7 +35,7 @@ public:
         ::setrlimit(RLIMIT_FSIZE, &l);
     }
 
-private:
+  private:
     rlimit saved_{};
     void (*previous_)(int) = nullptr;
 };
@@ -62,7 +65,9 @@ struct WriteFaultCase {
     int flushEvery;     // the host commits every n rows (0: only the end of the run commits)
     bool stopOnError;   // the host's OnErrorEvent leaves Abort set
 };
-void PrintTo(const WriteFaultCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const WriteFaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WriteFault : public ::testing::TestWithParam<WriteFaultCase> {};
 
@@ -103,7 +108,8 @@ TEST_P(WriteFault, PostedRecordsSurviveAndEveryRowIsAccountedFor) {
             if (done != c.faultAfterRow) return;
             switch (c.fault) {
                 case Fault::PageCap:
-                    Exec(table.Handle(), "PRAGMA max_page_count = " + std::to_string(PageCount(table.Handle())));
+                    Exec(table.Handle(),
+                         "PRAGMA max_page_count = " + std::to_string(PageCount(table.Handle())));
                     break;
                 case Fault::QueryOnly:
                     Exec(table.Handle(), "PRAGMA query_only = 1");
@@ -175,7 +181,9 @@ struct ReadOnlyCase {
     const char* name;
     bool fileReadOnly;  // the file's permission; otherwise the table's ReadOnly setting
 };
-void PrintTo(const ReadOnlyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ReadOnlyCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ReadOnlyDestination : public ::testing::TestWithParam<ReadOnlyCase> {};
 

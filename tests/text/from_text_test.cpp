@@ -18,7 +18,7 @@ namespace {
 using Strings = std::vector<std::string>;
 
 class FromText : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/qel_fromtext_XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
@@ -86,15 +86,21 @@ TEST_F(FromText, NewComponentDefaults) {
 }
 
 TEST_F(FromText, NamedChoicesAndCharactersFollowEachOther) {
-    struct Delim { TQelFieldDelimiter set; char want; } delims[] = {
+    struct Delim {
+        TQelFieldDelimiter set;
+        char want;
+    } delims[] = {
         {fdNone, '\0'}, {fdTab, '\t'}, {fdSemicolon, ';'}, {fdComma, ','}, {fdSpace, ' '}};
     for (auto c : delims) {
         qel_.SetFieldDelimiterCustom('#');
         qel_.SetFieldDelimiter(c.set);
         EXPECT_EQ(qel_.FieldDelimiterCustom(), c.want) << int(c.set);
     }
-    struct DelimChar { char set; TQelFieldDelimiter want; } delimChars[] = {
-        {'\0', fdNone}, {'\t', fdTab}, {' ', fdSpace}, {',', fdComma}, {';', fdSemicolon}, {'|', fdCustom}};
+    struct DelimChar {
+        char set;
+        TQelFieldDelimiter want;
+    } delimChars[] = {{'\0', fdNone}, {'\t', fdTab},      {' ', fdSpace},
+                      {',', fdComma}, {';', fdSemicolon}, {'|', fdCustom}};
     for (auto c : delimChars) {
         qel_.SetFieldDelimiterCustom(c.set);
         EXPECT_EQ(qel_.FieldDelimiter(), c.want) << int(c.set);
@@ -103,14 +109,19 @@ TEST_F(FromText, NamedChoicesAndCharactersFollowEachOther) {
     qel_.SetFieldDelimiter(fdCustom);
     EXPECT_EQ(qel_.FieldDelimiterCustom(), '|');
 
-    struct Qual { TQelTextQualifier set; char want; } quals[] = {{tqNone, '\0'}, {tqQuot, '"'}, {tqApos, '\''}};
+    struct Qual {
+        TQelTextQualifier set;
+        char want;
+    } quals[] = {{tqNone, '\0'}, {tqQuot, '"'}, {tqApos, '\''}};
     for (auto c : quals) {
         qel_.SetTextQualifierCustom('`');
         qel_.SetTextQualifier(c.set);
         EXPECT_EQ(qel_.TextQualifierCustom(), c.want) << int(c.set);
     }
-    struct QualChar { char set; TQelTextQualifier want; } qualChars[] = {
-        {'\0', tqNone}, {'"', tqQuot}, {'\'', tqApos}, {'`', tqCustom}};
+    struct QualChar {
+        char set;
+        TQelTextQualifier want;
+    } qualChars[] = {{'\0', tqNone}, {'"', tqQuot}, {'\'', tqApos}, {'`', tqCustom}};
     for (auto c : qualChars) {
         qel_.SetTextQualifierCustom(c.set);
         EXPECT_EQ(qel_.TextQualifier(), c.want) << int(c.set);
@@ -118,15 +129,19 @@ TEST_F(FromText, NamedChoicesAndCharactersFollowEachOther) {
     qel_.SetTextQualifier(tqCustom);
     EXPECT_EQ(qel_.TextQualifierCustom(), '`');
 
-    struct Sep { TQelRecordSeparator set; std::string want; } seps[] = {
-        {rsCRLF, "\r\n"}, {rsCR, "\r"}, {rsLF, "\n"}, {rsCustom, "\n"}};
+    struct Sep {
+        TQelRecordSeparator set;
+        std::string want;
+    } seps[] = {{rsCRLF, "\r\n"}, {rsCR, "\r"}, {rsLF, "\n"}, {rsCustom, "\n"}};
     for (const auto& c : seps) {
         qel_.SetRecordSeparator(c.set);
         EXPECT_EQ(qel_.RecordSeparatorCustom(), c.want) << int(c.set);
     }
-    struct SepText { std::string set; TQelRecordSeparator want; } sepTexts[] = {
-        {"\r\n", rsCRLF}, {"\r", rsCR}, {"\n", rsLF}, {"\n\r", rsCustom},
-        {"\r\n\r\n", rsCustom}, {"", rsCustom}, {"||", rsCustom}};
+    struct SepText {
+        std::string set;
+        TQelRecordSeparator want;
+    } sepTexts[] = {{"\r\n", rsCRLF},       {"\r", rsCR},   {"\n", rsLF},    {"\n\r", rsCustom},
+                    {"\r\n\r\n", rsCustom}, {"", rsCustom}, {"||", rsCustom}};
     for (const auto& c : sepTexts) {
         qel_.SetRecordSeparatorCustom(c.set);
         EXPECT_EQ(qel_.RecordSeparator(), c.want) << testing::PrintToString(c.set);
@@ -270,7 +285,7 @@ TEST_F(FromText, BoundNamesGiveWhatTheNamesGive) {
         "a1;  b2 ;c3;;\"e;5\";\r\nxyzzy;0;;;\r\n;\r\nlonger line with no delimiter at all\r\n"
         "q;w;e;r;t;y;u;i;o;p;\r\n";
     const Strings mappings = {"A=Field1", "B=[Field2]", "C=\"Field5\"", "D=Field0", "E=Field11",
-                              "F=Text", "G=Text2-4", "H=Fieldx", "I=Host", "J=Field3"};
+                              "F=Text",   "G=Text2-4",  "H=Fieldx",     "I=Host",   "J=Field3"};
     std::vector<std::pair<std::string, int>> fields;
     for (char c = 'A'; c <= 'J'; ++c) fields.push_back({std::string(1, c), 60});
     auto load = [&](TQelFromText& q, bool switching) {
@@ -439,7 +454,8 @@ TEST_F(FromText, GeneratedColumnsAndMappings) {
                                   std::to_string(cols[i].Size()));
             }
         };
-        q.OnBeforeRecordEvent = [&](TQelBaseComponent& sender, const std::string&, Variant&, bool&) {
+        q.OnBeforeRecordEvent = [&](TQelBaseComponent& sender, const std::string&, Variant&,
+                                    bool&) {
             if (mappings.empty()) mappings = sender.Mappings().Lines();
         };
         q.Execute();

@@ -52,14 +52,24 @@ TEST(CutRecords, SeparatorsQuotesAndOddBytes) {
         {"separator with a NUL never matches", "a\0b\0c"s, "\0"s, '"', ' ', {"a\0b\0c"s}},
         {"two-character separator", "a||b||c", "||", '"', ' ', {"a", "b", "c"}},
         {"half a separator is text", "a|b||c|", "||", '"', ' ', {"a|b", "c|"}},
-        {"CRLF inside a quoted field", "\"a\r\nb\",c\r\nd", "\r\n", '"', ',', {"\"a\r\nb\",c", "d"}},
+        {"CRLF inside a quoted field",
+         "\"a\r\nb\",c\r\nd",
+         "\r\n",
+         '"',
+         ',',
+         {"\"a\r\nb\",c", "d"}},
         {"CR-only ends under CRLF", "a\rb\rc", "\r\n", '"', ',', {"a\rb\rc"}},
         {"mixed line ends under CRLF", "a\r\nb\nc\r\n", "\r\n", '"', ',', {"a", "b\nc"}},
         {"LF on CRLF text keeps the CR", "a b\r\nc\r\n", "\n", '"', ' ', {"a b\r", "c\r"}},
         {"quoted field before CR runs on", "x \"q\"\r\ny\nz", "\n", '"', ' ', {"x \"q\"\r\ny\nz"}},
         {"qualifier then delimiter closes", "\"a b\" c\nd", "\n", '"', ' ', {"\"a b\" c", "d"}},
         {"separator right after a qualifier", "\"a\nb\"\nc", "\n", '"', ' ', {"\"a\nb\"", "c"}},
-        {"separator right after an opening qualifier", "a\"\nb\n\"\nc", "\n", '"', ' ', {"a\"", "b", "\"", "c"}},
+        {"separator right after an opening qualifier",
+         "a\"\nb\n\"\nc",
+         "\n",
+         '"',
+         ' ',
+         {"a\"", "b", "\"", "c"}},
         {"qualifier in an unquoted field", "5\" disk\nx", "\n", '"', ',', {"5\" disk\nx"}},
         {"unbalanced qualifier runs to the end", "a \"b\nc\nd", "\n", '"', ' ', {"a \"b\nc\nd"}},
         {"no qualifier: quotes are text", "\"a\nb", "\n", '\0', ' ', {"\"a", "b"}},
@@ -96,8 +106,10 @@ Strings CutOneByOne(std::string_view t, std::string_view sep, char q, char d) {
             }
             ++p;
             if (p < t.size() && q != '\0' && t[p] == q) {
-                if (!in) in = true;
-                else if (d == '\0' || (p + 1 < t.size() && t[p + 1] == d)) in = false;
+                if (!in)
+                    in = true;
+                else if (d == '\0' || (p + 1 < t.size() && t[p + 1] == d))
+                    in = false;
             }
         }
     }
@@ -110,15 +122,15 @@ TEST(CutRecords, ScanningAgreesWithStepwiseCuttingOnRandomText) {
     struct Layout {
         std::string sep;
         char q, d;
-    } layouts[] = {{"\n", '"', ' '}, {"\r\n", '"', ','}, {"||", '"', '|'}, {"\n", '\0', ' '},
+    } layouts[] = {{"\n", '"', ' '},  {"\r\n", '"', ','},   {"||", '"', '|'},   {"\n", '\0', ' '},
                    {"\n", '"', '\0'}, {"\r\n|", '"', '\n'}, {"\"\n", '"', ' '}, {"a", 'a', ','}};
     for (const auto& l : layouts) {
         for (int round = 0; round < 400; ++round) {
             std::string text(rng() % 40, ' ');
             for (char& ch : text) ch = alphabet[rng() % alphabet.size()];
             ASSERT_EQ(Cut(text, l.sep, l.q, l.d), CutOneByOne(text, l.sep, l.q, l.d))
-                << "text: " << testing::PrintToString(text) << " sep: "
-                << testing::PrintToString(l.sep);
+                << "text: " << testing::PrintToString(text)
+                << " sep: " << testing::PrintToString(l.sep);
         }
     }
 }
@@ -146,19 +158,39 @@ TEST(ReadRecords, RowRangeHeaderAndBlankRecords) {
     };
     const int kMax = 2147483647;
     const Case cases[] = {
-        {"blank record dropped but numbered", "a b\n\nc\n", rules(true, 1, kMax, 1), {"a b", "c"}, "a b"},
+        {"blank record dropped but numbered",
+         "a b\n\nc\n",
+         rules(true, 1, kMax, 1),
+         {"a b", "c"},
+         "a b"},
         {"range 3..4 of five", "1\n2\n3\n4\n5", rules(true, 3, 4, 1), {"3", "4"}, "1"},
         {"last before first keeps nothing", "1\n2\n3", rules(true, 3, 2, 2), {}, "2"},
         {"blank record counts for RowFirst", "h\n\na", rules(true, 3, kMax, 1), {"a"}, "h"},
-        {"kept untrimmed without skipping", "a\n \n\n\tb ", rules(false, 1, kMax, 9), {"a", " ", "", "\tb "}, "old"},
+        {"kept untrimmed without skipping",
+         "a\n \n\n\tb ",
+         rules(false, 1, kMax, 9),
+         {"a", " ", "", "\tb "},
+         "old"},
         {"blank header record is dropped", "\nb\nc", rules(true, 1, kMax, 1), {"b", "c"}, "old"},
         {"blank header kept without skipping", "\nb", rules(false, 1, kMax, 1), {"", "b"}, ""},
-        {"stop at RowLast: header after it unread", "a\nb\nh\nd", rules(true, 1, 2, 3), {"a", "b"}, "old"},
+        {"stop at RowLast: header after it unread",
+         "a\nb\nh\nd",
+         rules(true, 1, 2, 3),
+         {"a", "b"},
+         "old"},
         {"header after the range is read", "a\nb\nh\nd", rules(true, 2, 2, 3), {"b"}, "h"},
         {"RowFirst below 1 starts at 1", "a\nb", rules(true, -5, kMax, 1), {"a", "b"}, "a"},
         {"RowLast 0 keeps nothing, header read", "a\nb", rules(true, 1, 0, 2), {}, "b"},
-        {"end marks removed before cutting", "a\nb\n\x1a\x1b\x1a", rules(false, 1, kMax, 1), {"a", "b"}, "a"},
-        {"end mark inside the text stays", "a\x1a\nb", rules(true, 1, kMax, 0), {"a\x1a", "b"}, "old"},
+        {"end marks removed before cutting",
+         "a\nb\n\x1a\x1b\x1a",
+         rules(false, 1, kMax, 1),
+         {"a", "b"},
+         "a"},
+        {"end mark inside the text stays",
+         "a\x1a\nb",
+         rules(true, 1, kMax, 0),
+         {"a\x1a", "b"},
+         "old"},
         {"only end marks: no records", "\x1a\x1a", rules(false, 1, kMax, 1), {}, "old"},
         {"only separators", "\n\n", rules(true, 1, kMax, 1), {}, "old"},
         {"empty text", "", rules(false, 1, kMax, 1), {}, "old"},
@@ -185,8 +217,11 @@ TEST(SplitDelimited, FieldsOfALine) {
         Strings want;
     } cases[] = {
         {"access log line",
-         R"(127.0.0.1 - - [10/Oct/2000:13:55:36 -0700] "GET /a.gif" 200 2326 "/prev.html")", ' ', '"',
-         {"127.0.0.1", "-", "-", "[10/Oct/2000:13:55:36", "-0700]", "GET /a.gif", "200", "2326", "/prev.html"}},
+         R"(127.0.0.1 - - [10/Oct/2000:13:55:36 -0700] "GET /a.gif" 200 2326 "/prev.html")",
+         ' ',
+         '"',
+         {"127.0.0.1", "-", "-", "[10/Oct/2000:13:55:36", "-0700]", "GET /a.gif", "200", "2326",
+          "/prev.html"}},
         {"empty and quoted fields", R"(x,,"y,z",)", ',', '"', {"x", "", "y,z", ""}},
         {"runs of delimiters are not merged", "a  b", ' ', '"', {"a", "", "b"}},
         {"leading delimiter", ",a", ',', '"', {"", "a"}},
@@ -220,8 +255,10 @@ std::vector<TFieldPosition> SplitOneByOne(std::string_view line, char d, char q)
     bool in = false;
     for (std::size_t i = 1; i <= n; ++i) {
         if (isQ(i)) {
-            if (!in) in = true;
-            else if (isD(i + 1)) in = false;
+            if (!in)
+                in = true;
+            else if (isD(i + 1))
+                in = false;
         }
         if ((isD(i) && !in) || i == n) {
             std::size_t e = i == n ? (isD(n) ? n - 1 : n) : i - 1;
@@ -237,8 +274,8 @@ TEST(SplitDelimited, AgreesWithStepwiseSplittingOnRandomLines) {
     std::mt19937 rng(777);
     // Bytes above 0x7F too, and lines long enough to be scanned several bytes at a time.
     const std::string alphabet = "ab ,\"'\0\x80\xE9"s;
-    const std::pair<char, char> layouts[] = {{',', '"'}, {' ', '"'}, {',', '\0'}, {'\0', '"'},
-                                             {'\'', '"'}, {',', ','}};
+    const std::pair<char, char> layouts[] = {{',', '"'},  {' ', '"'},  {',', '\0'},
+                                             {'\0', '"'}, {'\'', '"'}, {',', ','}};
     std::vector<TFieldPosition> got;
     for (auto [d, q] : layouts) {
         for (int round = 0; round < 500; ++round) {
@@ -280,7 +317,12 @@ TEST(SplitFixed, PiecesByDisplayWidth) {
         std::vector<TFieldPosition> want;
     } cases[] = {
         {"no qualifier: exact widths", "ABCDE123", {5, 3}, '\0', '\0', {{1, 5}, {6, 8}}},
-        {"delimiter after each piece", "ABCDE 123 XY", {5, 3, 2}, ' ', '"', {{1, 5}, {7, 9}, {11, 12}}},
+        {"delimiter after each piece",
+         "ABCDE 123 XY",
+         {5, 3, 2},
+         ' ',
+         '"',
+         {{1, 5}, {7, 9}, {11, 12}}},
         {"piece takes the next character", "ABCDEFGH", {3, 3}, ' ', '"', {{1, 4}, {5, 8}}},
         {"stops when the line is used up", "AB CD", {2, 2, 2, 2}, ' ', '"', {{1, 2}, {4, 5}}},
         {"no widths, no pieces", "ABC", {}, ' ', '"', {}},
@@ -314,11 +356,11 @@ TEST(ResolveSourceReference, DelimitedAndFixedReferences) {
         {"Field0", log, false, ' ', ""},
         {"Field", log, false, ' ', ""},
         {"Fieldx", log, false, ' ', ""},
-        {"field1", log, false, ' ', "field1"},  // prefixes are case-sensitive
+        {"field1", log, false, ' ', "field1"},    // prefixes are case-sensitive
         {"Text1-5", log, false, ' ', "Text1-5"},  // no ranges in delimited mode
         {"Host", log, false, ' ', "Host"},
-        {"Host ", log, false, ' ', "Host"},  // a constant loses a trailing delimiter too
-        {"Text", "a b ", false, ' ', "a b "},  // but the whole line does not
+        {"Host ", log, false, ' ', "Host"},       // a constant loses a trailing delimiter too
+        {"Text", "a b ", false, ' ', "a b "},     // but the whole line does not
         {"Field1", "\"a,\",b", false, ',', "a"},  // a field's trailing delimiter goes
         {"Field2", "x,,y", false, ',', ""},
         {"Text1-5", "ABCDE 123", true, ' ', "ABCDE"},
@@ -346,7 +388,7 @@ TEST(ResolveSourceReference, DelimitedAndFixedReferences) {
 // Loading a source
 
 class TempDir : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/qel_text_XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
@@ -400,10 +442,10 @@ TEST_F(LoadSource, UnreadableFilesRaiseClearErrors) {
 
 // A stream that cannot seek and hands out its text a few bytes at a time, like a pipe.
 class TrickleBuf : public std::streambuf {
-public:
+  public:
     explicit TrickleBuf(std::string text) : text_(std::move(text)) {}
 
-protected:
+  protected:
     int_type underflow() override {
         if (pos_ >= text_.size()) return traits_type::eof();
         const std::size_t n = std::min<std::size_t>(3, text_.size() - pos_);
@@ -412,7 +454,7 @@ protected:
         return traits_type::to_int_type(*gptr());
     }
 
-private:
+  private:
     std::string text_;
     std::size_t pos_ = 0;
 };

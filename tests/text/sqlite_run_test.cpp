@@ -23,9 +23,10 @@ TEST(FromTextIntoSqlite, AccessLogLoadsEveryLine) {
     const int kLines = 1000;
     std::string log;
     for (int i = 1; i <= kLines; ++i) {
-        log += "10.0.0." + std::to_string(i % 256) + " - - [10/Oct/2000:13:55:" +
-               std::to_string(10 + i % 50) + " -0700] \"GET /page/" + std::to_string(i) +
-               ".html HTTP/1.0\" 200 " + (i % 7 == 0 ? std::string("\"\"") : std::to_string(i * 3)) +
+        log += "10.0.0." + std::to_string(i % 256) +
+               " - - [10/Oct/2000:13:55:" + std::to_string(10 + i % 50) + " -0700] \"GET /page/" +
+               std::to_string(i) + ".html HTTP/1.0\" 200 " +
+               (i % 7 == 0 ? std::string("\"\"") : std::to_string(i * 3)) +
                " \"http://example.com/ref " + std::to_string(i) + "\" \"Agent/1.0 (X11)\"";
         if (i < kLines) log += i % 250 == 0 ? "\n\n" : "\n";
     }
@@ -33,9 +34,12 @@ TEST(FromTextIntoSqlite, AccessLogLoadsEveryLine) {
     std::ofstream(logFile, std::ios::binary) << log;
 
     TSqliteTable::CreateTable((dir / "log.db").string(), "log",
-                              {{"Host", ftString, 40}, {"DateTime", ftString, 40},
-                               {"URL", ftString, 100}, {"Code", ftString, 10},
-                               {"Size", ftString, 10}, {"Ref", ftString, 100}});
+                              {{"Host", ftString, 40},
+                               {"DateTime", ftString, 40},
+                               {"URL", ftString, 100},
+                               {"Code", ftString, 10},
+                               {"Size", ftString, 10},
+                               {"Ref", ftString, 100}});
     {
         TSqliteTable table;
         table.SetDatabaseName(dir.string());
@@ -63,14 +67,16 @@ TEST(FromTextIntoSqlite, AccessLogLoadsEveryLine) {
 
     // What another connection finds in the file.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2((dir / "log.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* st = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db,
-                                 "SELECT count(*), sum(Size IS NULL), "
-                                 "(SELECT Host||'|'||DateTime||'|'||URL||'|'||Code||'|'||Size||'|'||Ref"
-                                 " FROM log WHERE URL = 'GET /page/1000.html HTTP/1.0') FROM log",
-                                 -1, &st, nullptr),
+    ASSERT_EQ(sqlite3_open_v2((dir / "log.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
               SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(
+        sqlite3_prepare_v2(db,
+                           "SELECT count(*), sum(Size IS NULL), "
+                           "(SELECT Host||'|'||DateTime||'|'||URL||'|'||Code||'|'||Size||'|'||Ref"
+                           " FROM log WHERE URL = 'GET /page/1000.html HTTP/1.0') FROM log",
+                           -1, &st, nullptr),
+        SQLITE_OK);
     ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
     EXPECT_EQ(sqlite3_column_int(st, 0), kLines);
     EXPECT_EQ(sqlite3_column_int(st, 1), kLines / 7);  // an empty field arrives as null

@@ -15,7 +15,7 @@ namespace {
 // A table of any number of generated records (record i: Host "host<i>", Code i % 600) that
 // counts what the source reads from it.
 class TGeneratedTable : public TDataSet {
-public:
+  public:
     explicit TGeneratedTable(std::int64_t rows) : rows_(rows) {}
     ~TGeneratedTable() override { CloseQuietly(); }
 
@@ -30,7 +30,7 @@ public:
     }
     std::vector<std::int64_t> reads;  // first position of every ReadRecords call
 
-protected:
+  protected:
     std::vector<TFieldDef> InternalOpen() override {
         return {{"Host", ftString, 40}, {"Code", ftInteger}};
     }
@@ -44,7 +44,8 @@ protected:
     }
     bool InternalRead(TRecordId id, std::vector<Variant>& values) override {
         if (id < 1 || id > rows_) return false;
-        values = {Variant("host" + std::to_string(id)), Variant(static_cast<std::int32_t>(id % 600))};
+        values = {Variant("host" + std::to_string(id)),
+                  Variant(static_cast<std::int32_t>(id % 600))};
         return true;
     }
     TRecordId InternalInsert(const std::vector<Variant>&, const TFieldFlags&) override {
@@ -54,7 +55,7 @@ protected:
     void InternalDelete(TRecordId) override { --rows_; }
     std::int64_t InternalRecNo(TRecordId id) override { return id; }
 
-private:
+  private:
     std::int64_t rows_;
 };
 
@@ -63,7 +64,7 @@ QString Cell(const TDataSource& s, int row, int column) {
 }
 
 class DataSourceTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { test::EnsureApplication(); }
 };
 
@@ -76,7 +77,11 @@ TEST_F(DataSourceTest, MillionsOfRowsOpenWithoutReadingAndEachVisitReadsOneBlock
     EXPECT_EQ(source.columnCount(), 2);
     EXPECT_TRUE(table.reads.empty());
 
-    struct Visit { int row; const char* host; std::int64_t blockStart; } visits[] = {
+    struct Visit {
+        int row;
+        const char* host;
+        std::int64_t blockStart;
+    } visits[] = {
         {4'999'999, "host5000000", 4'999'936},  // the last row: its block is cut short
         {4'999'936, "host4999937", -1},         // same block: served from the cache
         {0, "host1", 0},
@@ -104,8 +109,8 @@ TEST_F(DataSourceTest, CacheKeepsTheMostRecentlyUsedBlocks) {
     const int block = TDataSource::kBlockRows;
     for (int b = 0; b < TDataSource::kCachedBlocks; ++b) Cell(source, b * block, 0);
     ASSERT_EQ(table.reads.size(), static_cast<std::size_t>(TDataSource::kCachedBlocks));
-    Cell(source, 0, 0);                                       // block 0 becomes the newest
-    Cell(source, TDataSource::kCachedBlocks * block, 0);      // one block too many: drops block 1
+    Cell(source, 0, 0);                                   // block 0 becomes the newest
+    Cell(source, TDataSource::kCachedBlocks * block, 0);  // one block too many: drops block 1
     const std::size_t reads = table.reads.size();
     Cell(source, 3, 1);
     EXPECT_EQ(table.reads.size(), reads) << "block 0 was used recently and stays";
@@ -120,7 +125,13 @@ TEST_F(DataSourceTest, ColumnsFindTheirFieldsWithoutRegardToCase) {
     source.SetColumns({{"code", -1}, {"HOST", 149}, {"Missing", 50}});
     source.SetDataSet(&table);
     ASSERT_EQ(source.columnCount(), 3);
-    struct Case { int column; const char* title; const char* cell; bool right; int width; } cases[] = {
+    struct Case {
+        int column;
+        const char* title;
+        const char* cell;
+        bool right;
+        int width;
+    } cases[] = {
         {0, "Code", "7", true, -1},
         {1, "Host", "host7", false, 149},
         {2, "Missing", "", false, 50},
@@ -129,7 +140,8 @@ TEST_F(DataSourceTest, ColumnsFindTheirFieldsWithoutRegardToCase) {
         SCOPED_TRACE(c.title);
         EXPECT_EQ(source.headerData(c.column, Qt::Horizontal).toString(), c.title);
         EXPECT_EQ(Cell(source, 6, c.column), c.cell);
-        const auto align = source.data(source.index(6, c.column), Qt::TextAlignmentRole).value<Qt::Alignment>();
+        const auto align =
+            source.data(source.index(6, c.column), Qt::TextAlignmentRole).value<Qt::Alignment>();
         EXPECT_EQ(bool(align & Qt::AlignRight), c.right);
         EXPECT_EQ(source.ColumnWidth(c.column), c.width);
     }

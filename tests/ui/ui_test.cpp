@@ -20,7 +20,7 @@ namespace {
 
 // Installs a Qt window system for one test and removes it again.
 class ProgressDialogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         test::EnsureApplication();
         ws_.SetRepaintInterval(0);
@@ -31,22 +31,27 @@ protected:
         SetWindowSystem(previous_ == &ws_ ? nullptr : previous_);
     }
     bool Show(bool animation, bool counters) {
-        return engine_.ShowProgress("Importing...", "Importing...", "&Cancel", "Processed:", "Errors:",
-                                    "Added:", "Updated:", "Deleted:", animation, counters);
+        return engine_.ShowProgress(
+            "Importing...", "Importing...", "&Cancel",
+            "Processed:", "Errors:", "Added:", "Updated:", "Deleted:", animation, counters);
     }
     TfrmQelProcessWindow& Window() {
         auto* view = dynamic_cast<TQtProgressView*>(engine_.ProgressDialog()->View.get());
         EXPECT_NE(view, nullptr);
         return view->Window();
     }
-    TQtProgressView& View() { return *dynamic_cast<TQtProgressView*>(engine_.ProgressDialog()->View.get()); }
+    TQtProgressView& View() {
+        return *dynamic_cast<TQtProgressView*>(engine_.ProgressDialog()->View.get());
+    }
 
     test::TRecordingWindowSystem ws_;
     TWindowSystem* previous_ = nullptr;
     TQelBaseComponent engine_;
 };
 
-QRect Geometry(int left, int top, int width, int height) { return QRect(left, top, width, height); }
+QRect Geometry(int left, int top, int width, int height) {
+    return QRect(left, top, width, height);
+}
 
 TEST_F(ProgressDialogTest, FourLayoutsPlaceTheControlsAndSizeTheClientArea) {
     struct Case {
@@ -59,7 +64,8 @@ TEST_F(ProgressDialogTest, FourLayoutsPlaceTheControlsAndSizeTheClientArea) {
         {false, false, 43, 4, 18, 28, 31},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "animation " << c.animation << ", counters " << c.counters);
+        SCOPED_TRACE(testing::Message()
+                     << "animation " << c.animation << ", counters " << c.counters);
         ASSERT_TRUE(Show(c.animation, c.counters));
         TfrmQelProcessWindow& w = Window();
         EXPECT_TRUE(w.isVisible());
@@ -91,9 +97,12 @@ TEST_F(ProgressDialogTest, CounterPanelShowsTitlesAndBlueValuesAtTheirPlaces) {
         QRect titleRect, valueRect;
     } cases[] = {
         {w.lblAdded, "Added:", w.lblTotalAdded, Geometry(8, 1, 65, 13), Geometry(80, 1, 57, 13)},
-        {w.lblUpdated, "Updated:", w.lblTotalUpdated, Geometry(8, 15, 65, 13), Geometry(80, 15, 57, 13)},
-        {w.lblDeleted, "Deleted:", w.lblTotalDeleted, Geometry(8, 29, 65, 13), Geometry(80, 29, 57, 13)},
-        {w.lblErrors, "Errors:", w.lblTotalErrors, Geometry(200, 8, 65, 13), Geometry(272, 8, 57, 13)},
+        {w.lblUpdated, "Updated:", w.lblTotalUpdated, Geometry(8, 15, 65, 13),
+         Geometry(80, 15, 57, 13)},
+        {w.lblDeleted, "Deleted:", w.lblTotalDeleted, Geometry(8, 29, 65, 13),
+         Geometry(80, 29, 57, 13)},
+        {w.lblErrors, "Errors:", w.lblTotalErrors, Geometry(200, 8, 65, 13),
+         Geometry(272, 8, 57, 13)},
         {w.lblProcessed, "Processed:", w.lblTotalImported, Geometry(200, 22, 65, 13),
          Geometry(272, 22, 57, 13)},
     };
@@ -136,9 +145,10 @@ TEST_F(ProgressDialogTest, CancelButtonEscapeAndClosingAllAskTheRunToStop) {
         std::function<void(TfrmQelProcessWindow&)> act;
         bool staysVisible;
     } cases[] = {
-        {"Cancel clicked", [](TfrmQelProcessWindow& w) { QTest::mouseClick(w.btnCancel, Qt::LeftButton); },
+        {"Cancel clicked",
+         [](TfrmQelProcessWindow& w) { QTest::mouseClick(w.btnCancel, Qt::LeftButton); }, true},
+        {"Escape pressed", [](TfrmQelProcessWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); },
          true},
-        {"Escape pressed", [](TfrmQelProcessWindow& w) { QTest::keyClick(&w, Qt::Key_Escape); }, true},
         {"window closed", [](TfrmQelProcessWindow& w) { w.close(); }, false},
     };
     for (const Case& c : cases) {
@@ -185,8 +195,12 @@ TEST_F(ProgressDialogTest, AnimationLoopsWhilePlayingAndRestsOnItsStopFrame) {
 // --- Window system services --------------------------------------------------------------------
 
 TEST(QtWindowSystem, MessageTextsShowLineBreaksAsPlainLineBreaks) {
-    struct Case { const char* in; const char* shown; } cases[] = {
-        {"Data loaded in 12 msec\r\n (1000 msec=1sec)", "Data loaded in 12 msec\n (1000 msec=1sec)"},
+    struct Case {
+        const char* in;
+        const char* shown;
+    } cases[] = {
+        {"Data loaded in 12 msec\r\n (1000 msec=1sec)",
+         "Data loaded in 12 msec\n (1000 msec=1sec)"},
         {"one\ntwo", "one\ntwo"},
         {"a\r\rb", "a\n\nb"},
         {"no break", "no break"},

@@ -15,7 +15,7 @@ namespace qel::test {
 // The application lives from the first test that needs it to the end of the test program; it
 // is destroyed while Qt's own globals still exist (not by a static destructor after main).
 class TApplicationEnvironment : public ::testing::Environment {
-public:
+  public:
     static QApplication*& App() {
         static QApplication* app = nullptr;
         return app;
@@ -40,7 +40,7 @@ inline QApplication& EnsureApplication() {
 }
 
 class TRecordingWindowSystem : public TQtWindowSystem {
-public:
+  public:
     struct Box {
         TBoxKind kind;
         std::string title;
@@ -48,7 +48,7 @@ public:
     };
     std::vector<Box> boxes;
 
-protected:
+  protected:
     void ShowBox(TBoxKind kind, const std::string& title, const std::string& text) override {
         boxes.push_back({kind, title, text});
     }
