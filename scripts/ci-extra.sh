@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# The checks CI runs after the README's test command: the whole suite under AddressSanitizer
-# and UndefinedBehaviorSanitizer, then every fuzz target for a few seconds on its seed corpus.
+# The checks CI runs after the README's test command: the house style, the whole suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, then every fuzz target for a few seconds on
+# its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+echo "== Formatting (clang-format)"
+scripts/check-format.sh
 
 echo "== Sanitizer build (ASan + UBSan)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQEL_SANITIZE=ON -DQEL_BUILD_BENCH=OFF
