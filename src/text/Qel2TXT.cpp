@@ -1,6 +1,8 @@
 #include "text/Qel2TXT.h"
 
+#include <algorithm>
 #include <typeinfo>
+#include <utility>
 
 #include "core/TextUtil.h"
 #include "engine/ImpCnst.h"
@@ -45,7 +47,9 @@ TRecordRules TQelFromText::Rules() const {
 }
 
 void TQelFromText::OpenSource() {
+    StopAhead();
     TQelBaseComponent::OpenSource();
+    fieldsPending_ = false;
     currentLine_ = {};
     currentRow_ = 0;
     fieldPositions_.clear();
@@ -60,6 +64,8 @@ void TQelFromText::OpenSource() {
 }
 
 void TQelFromText::CloseSource() {
+    StopAhead();
+    fieldsPending_ = false;
     currentLine_ = {};
     fieldPositions_.clear();
     lines_.Clear();
@@ -72,14 +78,85 @@ bool TQelFromText::HasRow() {
 
 bool TQelFromText::ImportRow() {
     currentLine_ = lines_[currentRow_];
-    if (!Fixed()) {
+    fieldsPending_ = false;
+    if (PrepareAheadRow(currentRow_)) {
+        // Split later, if at all, as it would have been split now.
+        fieldsPending_ = !Fixed();
+        pendingDelimiter_ = FieldDelimiterCustom();
+        pendingQualifier_ = TextQualifierCustom();
+    } else if (!Fixed()) {
         SplitFields(nullptr, false, FieldDelimiterCustom(), fieldPositions_, currentLine_,
                     TextQualifierCustom());
     }
     return TQelBaseComponent::ImportRow();
 }
 
+void TQelFromText::SplitCurrentLine() const {
+    if (!fieldsPending_) return;
+    fieldsPending_ = false;
+    SplitDelimited(currentLine_, pendingDelimiter_, pendingQualifier_, fieldPositions_);
+}
+
+namespace {
+
+// The kept records read by position, split and answered as the source answers bound names,
+// with a split buffer and the references of its own.
+class TTextRowReader : public TQelRowReader {
+  public:
+    TTextRowReader(const TTextLines& lines, std::int64_t rows, bool fixed, char delimiter,
+                   char qualifier, std::vector<TSourceReference> references)
+        : lines_(lines),
+          rows_(rows),
+          fixed_(fixed),
+          delimiter_(delimiter),
+          qualifier_(qualifier),
+          references_(std::move(references)) {}
+
+    bool LoadRow(std::int64_t position) override {
+        if (position < 0 || position >= rows_) return false;
+        line_ = lines_[static_cast<int>(position)];
+        if (!fixed_) SplitDelimited(line_, delimiter_, qualifier_, fields_);
+        return true;
+    }
+    void ReadBound(int handle, std::string& out) override {
+        out.clear();
+        ReadSourceReference(references_[static_cast<std::size_t>(handle)], line_, fields_,
+                            delimiter_, out);
+    }
+
+  private:
+    const TTextLines& lines_;
+    std::int64_t rows_;
+    bool fixed_;
+    char delimiter_;
+    char qualifier_;
+    std::vector<TSourceReference> references_;
+    std::string_view line_;
+    std::vector<TFieldPosition> fields_;
+};
+
+}  // namespace
+
+std::unique_ptr<TQelRowReader> TQelFromText::AheadReader(const std::vector<int>& handles) {
+    // A subclass may answer rows and names its own way.
+    if (typeid(*this) != typeid(TQelFromText)) return nullptr;
+    std::vector<TSourceReference> references(bindings_.size());
+    for (int handle : handles) {
+        if (handle < 0 || static_cast<std::size_t>(handle) >= bindings_.size()) return nullptr;
+        const Binding& b = bindings_[static_cast<std::size_t>(handle)];
+        if (b.Fixed != Fixed()) return nullptr;
+        references[static_cast<std::size_t>(handle)] = b.Reference;
+    }
+    // The rows HasRow lets the loop reach.
+    const std::int64_t span = static_cast<std::int64_t>(RowLast()) - RowFirst();
+    const std::int64_t rows =
+        std::max<std::int64_t>(0, std::min<std::int64_t>(lines_.Count(), span + 1));
+    return std::make_unique<TTextRowReader>(lines_, rows, Fixed(), FieldDelimiterCustom(),
+                                            TextQualifierCustom(), std::move(references));
+}
+
 void TQelFromText::GetSourceValue(const Variant& name, Variant& value) {
+    SplitCurrentLine();
     const std::string reference = VarToStr(name);
     value.AssignText({});
     ResolveSourceReference(reference, currentLine_, Fixed(), fieldPositions_,
@@ -97,6 +174,7 @@ int TQelFromText::BindSourceName(const std::string& name) {
 }
 
 void TQelFromText::GetBoundSourceValue(int handle, Variant& value) {
+    SplitCurrentLine();
     const Binding& b = bindings_.at(static_cast<std::size_t>(handle));
     if (b.Fixed != Fixed()) {
         // The setting changed since the name was bound: read the name afresh.

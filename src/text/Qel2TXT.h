@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "engine/QelAhead.h"
 #include "engine/QelBase.h"
 #include "text/TextReader.h"
 
@@ -52,7 +54,10 @@ class TQelFromText : public TQelBaseComponent {
     // The record last loaded by ImportRow (empty once the source is closed).
     std::string_view CurrentLine() const { return currentLine_; }
     // The fields of CurrentLine in delimited mode; field n is entry n - 1.
-    const std::vector<TFieldPosition>& FieldPositions() const { return fieldPositions_; }
+    const std::vector<TFieldPosition>& FieldPositions() const {
+        SplitCurrentLine();
+        return fieldPositions_;
+    }
     // The record numbered RowFieldNames, as last read; it outlives the run.
     const std::string& HeaderLine() const { return headerLine_; }
 
@@ -62,11 +67,23 @@ class TQelFromText : public TQelBaseComponent {
                             std::vector<TFieldPosition>& positions, std::string_view line,
                             char qualifier);
 
+  protected:
+    // Reads the kept records by position for the ahead evaluation (the records do not change
+    // while the loop runs; OpenSource and CloseSource stop the helper before they do).
+    std::unique_ptr<TQelRowReader> AheadReader(const std::vector<int>& handles) override;
+
   private:
     TRecordRules Rules() const;
+    // Splits CurrentLine when a row evaluated ahead left it unsplit.
+    void SplitCurrentLine() const;
 
     TTextLines lines_;
-    std::vector<TFieldPosition> fieldPositions_;
+    // The fields of the current line; not yet split while fieldsPending_ is set (a row whose
+    // values were evaluated ahead is split only when something asks for its fields).
+    mutable std::vector<TFieldPosition> fieldPositions_;
+    mutable bool fieldsPending_ = false;
+    char pendingDelimiter_ = 0;
+    char pendingQualifier_ = 0;
     std::vector<TFieldPosition> pieces_;
     // Bound names, parsed for the fixed-width setting they were bound with.
     struct Binding {
