@@ -11,6 +11,7 @@
 #include "core/DateTime.h"
 #include "core/Errors.h"
 #include "core/TextUtil.h"
+#include "dataset/SqliteTable.h"
 
 namespace qel {
 
@@ -233,12 +234,7 @@ void TPgTable::SetReadOnly(bool readOnly) {
 }
 
 std::string TPgTable::QuoteName(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + "\"";
+    return TSqliteTable::QuoteName(name);  // the same SQL rule: double quotes, inner ones doubled
 }
 
 std::string TPgTable::QuoteQualifiedName(const std::string& name) {
