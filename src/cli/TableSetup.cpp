@@ -46,6 +46,29 @@ std::vector<std::string> TableNames(sqlite3* db, const std::string& fileName) {
 
 }  // namespace
 
+std::string SqliteColumnList(const std::vector<logformat::TLogColumn>& columns) {
+    std::string out;
+    for (const logformat::TLogColumn& column : columns) {
+        if (!out.empty()) out += ", ";
+        out += TSqliteTable::QuoteName(column.Name);
+        switch (column.Type) {
+            case ftInteger:
+                out += " INTEGER";
+                break;
+            case ftFloat:
+                out += " REAL";
+                break;
+            case ftDateTime:
+                out += " DATETIME";
+                break;
+            default:
+                out += " TEXT";
+                break;
+        }
+    }
+    return out;
+}
+
 std::string EnsureTable(const std::string& fileName, const std::string& table,
                         const std::string& columns) {
     sqlite3* raw = nullptr;

@@ -2,8 +2,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "logformat/LogFormat.h"
 
 namespace qel::cli {
+
+// The SQL column list of a log format's columns for an SQLite table ("host TEXT, ..., status
+// INTEGER, ..."), for EnsureTable.
+std::string SqliteColumnList(const std::vector<logformat::TLogColumn>& columns);
 
 // Makes sure the SQLite file `fileName` (created when missing) holds the table the import will
 // write to, creating it from `columns` (an SQL column list such as "Host TEXT, Code INTEGER")
