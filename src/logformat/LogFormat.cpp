@@ -603,7 +603,10 @@ bool TLogFormat::Match(std::string_view line, std::vector<Variant>& values,
         reason = "comment line";
         return false;
     }
-    const auto name = [&](const TLogField& f) { return columns_[f.Columns.front()].Name; };
+    const auto name = [&](const TLogField& f) {
+        return f.Value == TLogValue::Request ? std::string("request")
+                                             : columns_[f.Columns.front()].Name;
+    };
     std::size_t pos = 0;
     std::string text;
     for (std::size_t i = 0; i < fields_.size(); ++i) {
