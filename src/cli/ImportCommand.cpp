@@ -13,7 +13,7 @@
 #include "cli/TableSetup.h"
 #include "cli/TerminalProgress.h"
 #include "core/TextUtil.h"
-#include "dataset/SqliteTable.h"
+#include "dataset/PgTable.h"
 #include "engine/ImpCnst.h"
 #include "logformat/LogSource.h"
 #include "text/Qel2TXT.h"
@@ -30,6 +30,20 @@ struct TInterruptScope {
     }
     ~TInterruptScope() { RestoreInterruptHandlers(); }
 };
+
+// A keyed run searches the destination for every row: over a server's table without an index
+// on the keys each search reads the whole table, which the user should hear about first.
+void NoteKeySearch(const TQelBaseComponent& importer, const TDataSet& table, std::ostream& err) {
+    const TImportMode mode = importer.Mode();
+    if (mode != imUpdate && mode != imAppendUpdate && mode != imDelete) return;
+    const auto* pg = dynamic_cast<const TPgTable*>(&table);
+    if (pg == nullptr || importer.DatasetKeys().empty() || pg->HasIndexFor(importer.DatasetKeys()))
+        return;
+    err << "qel: table " << pg->SqlTableName() << " has no index on the key "
+        << importer.DatasetKeys()
+        << ": every row searches the whole table (CREATE INDEX ON the key columns makes this "
+           "run fast)\n";
+}
 
 std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -78,9 +92,9 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
               ProgressTarget progress) {
     std::optional<logformat::TLogFormat> format;
     std::vector<std::string> sources;
+    // The options are checked once before anything is opened.
+    TQelFromText check;
     try {
-        // The options are checked once before anything is opened.
-        TQelFromText check;
         ApplyImportOptions(o, check);
         if (!o.Format.empty()) format = logformat::TLogFormat::Parse(o.Format);
         if (!format && (o.MaxErrors || o.Resume))
@@ -113,10 +127,10 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
         } else if (!o.Create.empty()) {
             EnsureTable(o.Database, o.Table, o.Create);
         }
-        TSqliteTable table;
-        table.SetTableName(o.Database);
-        table.SetRequestedTable(tableName);
+        std::unique_ptr<TDataSet> destination = MakeDestination(o.Database, tableName);
+        TDataSet& table = *destination;
         table.Open();
+        NoteKeySearch(check, table, err);
         if (format && o.Maps.empty()) {
             bool any = false;
             for (const auto& column : format->Columns()) any = any || table.FindField(column.Name);

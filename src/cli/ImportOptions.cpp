@@ -224,12 +224,15 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
                    "Text files to import in this order (.gz ones are unpacked as they are read), "
                    "shell patterns, or - for standard input")
         ->required();
-    cmd.add_option("DATABASE", o.Database, "SQLite database file")->required();
+    cmd.add_option("DATABASE", o.Database,
+                   "SQLite database file, or a PostgreSQL connection URI "
+                   "(postgresql://user@host:port/dbname)")
+        ->required();
     // The last positional is the database, however many sources come before it.
     cmd.positionals_at_end(true);
 
     cmd.add_option("--table", o.Table,
-                   Describe("Table inside DATABASE",
+                   Describe("Table inside DATABASE (schema.name for PostgreSQL)",
                             "the file's only table, else the one named after the file"));
     cmd.add_option("--create", o.Create,
                    Describe("Create the table with this column list when it does not exist, "
