@@ -71,6 +71,29 @@ std::vector<std::string> SplitColumns(const std::string& columns) {
 
 }  // namespace
 
+std::string SqliteColumnList(const std::vector<logformat::TLogColumn>& columns) {
+    std::string out;
+    for (const logformat::TLogColumn& column : columns) {
+        if (!out.empty()) out += ", ";
+        out += TSqliteTable::QuoteName(column.Name);
+        switch (column.Type) {
+            case ftInteger:
+                out += " INTEGER";
+                break;
+            case ftFloat:
+                out += " REAL";
+                break;
+            case ftDateTime:
+                out += " DATETIME";
+                break;
+            default:
+                out += " TEXT";
+                break;
+        }
+    }
+    return out;
+}
+
 bool IsPostgresDatabase(const std::string& database) {
     return StartsWith(database, "postgresql://") || StartsWith(database, "postgres://");
 }
