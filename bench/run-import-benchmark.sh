@@ -128,3 +128,9 @@ fi
 printf '%-34s %6s\n' "(1) / (2) qel against .import" "$(ratio "${secs[qel]}" "${secs[sqlite3]}")"
 printf '%-34s %6s\n' "(4) / (1) append-update / append" "$(ratio "${secs[update]}" "${secs[qel]}")"
 printf '%-34s %6.1f\n\n' "(1) peak memory, MB" "$(echo "${rss[qel]} / 1024" | bc -l)"
+
+# PostgreSQL, when its server binaries are installed (QEL_BENCH_PG=0 leaves it out): a section of
+# its own, on a throwaway server, against psql's \copy of the same six columns.
+if [ "${QEL_BENCH_PG:-1}" != 0 ] && ls /usr/lib/postgresql/*/bin/initdb > /dev/null 2>&1; then
+  "$root/bench/run-pg-benchmark.sh" "$lines" "$build"
+fi
