@@ -45,7 +45,6 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
     }
 
     const auto start = std::chrono::steady_clock::now();
-    std::string lastRowError;   // the error that ended the run, with --stop-on-error
     std::string firstRowError;  // the first row error, for the note on skipped rows
     std::int64_t lastFailedRow = -1;
     int failedRows = 0;
@@ -74,7 +73,6 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
                 if (firstRowError.empty()) firstRowError = error.Message();
             }
             if (rejects) rejects->Write(row, importer.CurrentLine(), error.Message());
-            lastRowError = error.Message();
             if (!o.StopOnError) abort = false;
         };
 
@@ -99,14 +97,17 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
         err << e.what() << '\n';
         TRunSummary summary = SummaryOf(importer.Statistic(), MillisecondsSince(start));
         if (summary.Result == irExecuted || summary.Result == irCanceled) summary.Result = irFailed;
+        summary.Error = e.what();
         PrintSummary(out, summary, o.Json);
         return esFailed;
     }
 
     TRunSummary summary = SummaryOf(importer.Statistic(), MillisecondsSince(start));
+    summary.Error = importer.LastError();
     if (summary.Result == irFailed) {
+        // The outcome, then why (with --stop-on-error, the row error that ended the run).
         err << impcnst::SImportFailed << '\n';
-        if (o.StopOnError && !lastRowError.empty()) err << lastRowError << '\n';
+        if (!summary.Error.empty()) err << summary.Error << '\n';
     } else if (summary.Result == irCanceled && !o.Quiet) {
         err << impcnst::SImportCanceled << '\n';
     }

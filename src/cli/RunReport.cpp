@@ -9,7 +9,7 @@ namespace qel::cli {
 
 TRunSummary SummaryOf(const TQelStatistic& s, std::int64_t elapsedMs) {
     return {s.Result(),       s.TotalImported(), s.TotalErrors(), s.TotalAdded(),
-            s.TotalUpdated(), s.TotalDeleted(),  elapsedMs};
+            s.TotalUpdated(), s.TotalDeleted(),  elapsedMs,       {}};
 }
 
 const char* ResultText(TQelResult result) {
@@ -36,7 +36,9 @@ void PrintSummary(std::ostream& out, const TRunSummary& s, bool json) {
         j["Updated"] = s.Updated;
         j["Deleted"] = s.Deleted;
         j["Elapsed"] = s.ElapsedMs;
-        out << j.dump() << '\n';
+        if (!s.Error.empty()) j["Error"] = s.Error;
+        // A message may quote source bytes that are not UTF-8: those become U+FFFD.
+        out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     } else {
         out << "Result: " << ResultText(s.Result) << '\n'
             << "Processed: " << s.Processed << '\n'

@@ -28,13 +28,15 @@ struct TRunSummary {
     int Updated = 0;
     int Deleted = 0;
     std::int64_t ElapsedMs = 0;
+    std::string Error;  // why a failed run failed; empty otherwise
 };
 
 TRunSummary SummaryOf(const TQelStatistic& statistic, std::int64_t elapsedMs);
 // "Executed", "Canceled", "Failed", "Unknown".
 const char* ResultText(TQelResult result);
 // Seven lines "Result: Executed", "Processed: N", ..., "Elapsed: N ms"; or, with `json`, one
-// object with the same keys (Elapsed in milliseconds) on one line.
+// object with the same keys (Elapsed in milliseconds) on one line, and "Error" after them when
+// the run failed for a known reason.
 void PrintSummary(std::ostream& out, const TRunSummary& summary, bool json);
 TExitStatus ExitStatusOf(TQelResult result);
 
