@@ -89,3 +89,9 @@ for name in qel sqlite3 bare update; do
         printf "%-28s %10d %8.2f %12.0f %8.1f %10.1f %8.2f %8.2f\n", l, r, s, r / s, b / 1e6 / s, m / 1024, s / s2, s / s3 }'
 done
 printf '\nSeconds of every round: (1) %s (2) %s (3) %s (4) %s\n\n' "${walls[qel]}" "${walls[sqlite3]}" "${walls[bare]}" "${walls[update]}"
+
+# PostgreSQL, when its server binaries are installed (QEL_BENCH_PG=0 leaves it out): a section of
+# its own, on a throwaway server, against psql's \copy of the same six columns.
+if [ "${QEL_BENCH_PG:-1}" != 0 ] && ls /usr/lib/postgresql/*/bin/initdb > /dev/null 2>&1; then
+  "$root/bench/run-pg-benchmark.sh" "$lines" "$build"
+fi

@@ -1,7 +1,5 @@
 #include "text/Qel2TXT.h"
 
-#include <typeinfo>
-
 #include "core/TextUtil.h"
 #include "engine/ImpCnst.h"
 
@@ -10,7 +8,7 @@ namespace qel {
 TQelFromText::TQelFromText(TComponent* owner) : TQelBaseComponent(owner) {
     // The base constructor could only see its own extension.
     ApplyDefaultSourceFileName();
-    SetSourceKind(2);
+    SetSourceKind(kTextSourceKind);
 }
 
 std::string TQelFromText::GetFileFilter() {
@@ -89,8 +87,11 @@ void TQelFromText::GetSourceValue(const Variant& name, Variant& value) {
                            FieldDelimiterCustom(), value.MutableText());
 }
 
+bool TQelFromText::IsWholeReference(const std::string& text) const {
+    return SourceKind() == kTextSourceKind && StartsWith(text, impcnst::STextPrefix);
+}
+
 int TQelFromText::BindSourceName(const std::string& name) {
-    if (typeid(*this) != typeid(TQelFromText)) return -1;
     std::string key = name;
     key += Fixed() ? '\1' : '\0';
     auto [it, added] =
