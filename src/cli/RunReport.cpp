@@ -8,8 +8,30 @@
 namespace qel::cli {
 
 TRunSummary SummaryOf(const TQelStatistic& s, std::int64_t elapsedMs) {
-    return {s.Result(),       s.TotalImported(), s.TotalErrors(), s.TotalAdded(),
-            s.TotalUpdated(), s.TotalDeleted(),  elapsedMs,       {}};
+    TRunSummary summary;
+    summary.Result = s.Result();
+    summary.Processed = s.TotalImported();
+    summary.Errors = s.TotalErrors();
+    summary.Added = s.TotalAdded();
+    summary.Updated = s.TotalUpdated();
+    summary.Deleted = s.TotalDeleted();
+    summary.ElapsedMs = elapsedMs;
+    return summary;
+}
+
+void AddRun(TRunSummary& total, const TRunSummary& run) {
+    if (total.Result == irUnknown || total.Result == irExecuted) {
+        total.Result = run.Result;
+        total.Error = run.Error;
+    }
+    total.Processed += run.Processed;
+    total.Errors += run.Errors;
+    total.Added += run.Added;
+    total.Updated += run.Updated;
+    total.Deleted += run.Deleted;
+    total.Rejected += run.Rejected;
+    total.ShowRejected = total.ShowRejected || run.ShowRejected;
+    total.ElapsedMs = run.ElapsedMs;
 }
 
 const char* ResultText(TQelResult result) {
@@ -32,6 +54,7 @@ void PrintSummary(std::ostream& out, const TRunSummary& s, bool json) {
         j["Result"] = ResultText(s.Result);
         j["Processed"] = s.Processed;
         j["Errors"] = s.Errors;
+        if (s.ShowRejected) j["Rejected"] = s.Rejected;
         j["Added"] = s.Added;
         j["Updated"] = s.Updated;
         j["Deleted"] = s.Deleted;
@@ -42,8 +65,9 @@ void PrintSummary(std::ostream& out, const TRunSummary& s, bool json) {
     } else {
         out << "Result: " << ResultText(s.Result) << '\n'
             << "Processed: " << s.Processed << '\n'
-            << "Errors: " << s.Errors << '\n'
-            << "Added: " << s.Added << '\n'
+            << "Errors: " << s.Errors << '\n';
+        if (s.ShowRejected) out << "Rejected: " << s.Rejected << '\n';
+        out << "Added: " << s.Added << '\n'
             << "Updated: " << s.Updated << '\n'
             << "Deleted: " << s.Deleted << '\n'
             << "Elapsed: " << s.ElapsedMs << " ms\n";
