@@ -65,9 +65,12 @@ void TQelFromText::OpenSource() {
 
 void TQelFromText::CloseSource() {
     StopAhead();
-    fieldsPending_ = false;
-    currentLine_ = {};
-    fieldPositions_.clear();
+    SplitCurrentLine();  // the fields of a row evaluated ahead describe the copy too
+    // The row last loaded stays readable after the run (an OnAfterExecute handler may ask for
+    // it): its text is copied out of the buffer that is released here, and its field positions
+    // still describe the copy.
+    lastLine_.assign(currentLine_);
+    currentLine_ = lastLine_;
     lines_.Clear();
 }
 
