@@ -108,6 +108,9 @@ class TSqliteTable : public TDataSet {
     std::int64_t InternalRecNo(TRecordId id) override;
     void InternalFlush() override;
 
+  public:
+    std::int64_t LostRecords() const override { return lostRecords_; }
+
   private:
     // A statement of statements_ ready to run; raises when SQLite refused to prepare it.
     sqlite3_stmt* Ready(sqlite3_stmt* s);
@@ -161,6 +164,7 @@ class TSqliteTable : public TDataSet {
     std::vector<std::string> quotedColumns_;
     std::int64_t count_ = 0;        // records in the table, kept up to date by our writes
     std::int64_t pendingRows_ = 0;  // records written in the open transaction
+    std::int64_t lostRecords_ = 0;  // posted records lost by failed commits (LostRecords)
 
     TReplayLog log_;         // the writes of the open transaction (in a bulk stretch)
     bool wal_ = false;       // the file is in WAL mode
