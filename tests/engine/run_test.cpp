@@ -690,8 +690,8 @@ TEST_F(RunTest, LostWritesAreTakenBackFromTheCounters) {
         run.SetAnimatedStatus(false);
         run.SetOptions(TQelOptions::All().Exclude(soShowMessage).Exclude(soWaitCursor));
         run.Mappings().SetText("ID=Field1\nName=Field2\n");
-        run.records = {{"1", "a"}, {"2", "b"}, {"3", "c"}, {"4", c.atPost ? "lose" : "d"},
-                       {"5", "e"}};
+        run.records = {
+            {"1", "a"}, {"2", "b"}, {"3", "c"}, {"4", c.atPost ? "lose" : "d"}, {"5", "e"}};
         int offered = 0;
         if (c.handler) {
             run.OnErrorEvent = [&](TQelBaseComponent&, const Exception&, bool& abort) {
