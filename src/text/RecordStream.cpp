@@ -53,6 +53,11 @@ bool TRecordStream::Next(std::string_view& record) {
         const std::size_t start = cutFrom_ + r.Offset;
         const std::size_t end = cutFrom_ + cutter_.Position();
         const bool toTheEnd = start + r.Length == size_;
+        if (ended_ && endedShort_ && toTheEnd) {
+            // The input stopped short of its limit within this record: it was cut off.
+            position_ = base_ + start;
+            return false;
+        }
         if (!ended_ && (toTheEnd || end > solidEnd_)) {
             Refill(start);
             continue;
@@ -67,7 +72,7 @@ bool TRecordStream::Next(std::string_view& record) {
 
 void TRecordStream::Refill(std::size_t keepFrom) {
     std::vector<char>& here = buffers_[current_];
-    if (pinned_ != current_ && size_ < here.size()) {
+    if (size_ < here.size()) {
         // Room left behind the bytes at hand: read into it, so that an input that fits in
         // the buffer is held whole (and Restart can serve a second pass).
         cutFrom_ = keepFrom;

@@ -136,7 +136,8 @@ class TRecordStream {
     // The offset just past the last record handed out; once Next has returned false, the
     // offset of the input's end (or of the limit).
     std::uint64_t Position() const { return position_; }
-    // Whether the input ended before the limit.
+    // Whether the input ended before the limit; a last record cut off by that early end is
+    // not handed out.
     bool EndedShort() const { return endedShort_; }
     // Starts over from the first record without reading again when no byte has been let go
     // yet (the input so far fits in the buffer); false otherwise.
