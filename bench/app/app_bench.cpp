@@ -141,6 +141,7 @@ class TRatioReporter : public benchmark::ConsoleReporter {
 }  // namespace qel
 
 int main(int argc, char** argv) {
+    qel::TSqliteTable::ConfigureProcess();  // before SQLite is used, as in the programs
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--lines=", 8) == 0) qel::g_lines = std::atol(argv[i] + 8);
     }

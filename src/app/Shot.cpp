@@ -51,6 +51,7 @@ class TShotWindowSystem : public TQtWindowSystem {
 }  // namespace qel
 
 int main(int argc, char** argv) {
+    qel::TSqliteTable::ConfigureProcess();  // before SQLite is used
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qel-loader"));
     QApplication::setFont(qel::FormFont());

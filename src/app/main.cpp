@@ -3,9 +3,11 @@
 
 #include <QApplication>
 
+#include "dataset/SqliteTable.h"
 #include "ui/QtWindowSystem.h"
 
 int main(int argc, char** argv) {
+    qel::TSqliteTable::ConfigureProcess();  // before SQLite is used
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qel-loader"));
     QApplication::setApplicationDisplayName(QStringLiteral("Norvast Qel"));

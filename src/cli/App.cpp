@@ -36,11 +36,12 @@ int RunQel(int argc, const char* const* argv, std::istream& in, std::ostream& ou
 
     ImportOptions importOptions;
     const TQelFromText defaults;
-    CLI::App* import =
-        app.add_subcommand("import",
-                           "Import SOURCE into a table of the SQLite file DATABASE. Exit status: 0 "
-                           "executed, 1 failed or an "
-                           "error before the run, 2 usage error, 3 canceled (Ctrl-C).");
+    CLI::App* import = app.add_subcommand(
+        "import",
+        "Import SOURCE into a table of the SQLite file or PostgreSQL database DATABASE. "
+        "Exit status: 0 "
+        "executed, 1 failed or an "
+        "error before the run, 2 usage error, 3 canceled (Ctrl-C).");
     RegisterImportOptions(*import, importOptions, defaults);
 
     EvalOptions evalOptions;

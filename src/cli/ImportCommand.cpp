@@ -9,7 +9,7 @@
 #include "cli/TableSetup.h"
 #include "cli/TerminalProgress.h"
 #include "core/TextUtil.h"
-#include "dataset/SqliteTable.h"
+#include "dataset/PgTable.h"
 #include "engine/ImpCnst.h"
 #include "text/Qel2TXT.h"
 
@@ -25,6 +25,20 @@ struct TInterruptScope {
     }
     ~TInterruptScope() { RestoreInterruptHandlers(); }
 };
+
+// A keyed run searches the destination for every row: over a server's table without an index
+// on the keys each search reads the whole table, which the user should hear about first.
+void NoteKeySearch(const TQelBaseComponent& importer, const TDataSet& table, std::ostream& err) {
+    const TImportMode mode = importer.Mode();
+    if (mode != imUpdate && mode != imAppendUpdate && mode != imDelete) return;
+    const auto* pg = dynamic_cast<const TPgTable*>(&table);
+    if (pg == nullptr || importer.DatasetKeys().empty() || pg->HasIndexFor(importer.DatasetKeys()))
+        return;
+    err << "qel: table " << pg->SqlTableName() << " has no index on the key "
+        << importer.DatasetKeys()
+        << ": every row searches the whole table (CREATE INDEX ON the key columns makes this "
+           "run fast)\n";
+}
 
 std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -51,10 +65,10 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
     int failedRows = 0;
     try {
         if (!o.Create.empty()) EnsureTable(o.Database, o.Table, o.Create);
-        TSqliteTable table;
-        table.SetTableName(o.Database);
-        table.SetRequestedTable(o.Table);
+        std::unique_ptr<TDataSet> destination = MakeDestination(o.Database, o.Table);
+        TDataSet& table = *destination;
         table.Open();
+        NoteKeySearch(importer, table, err);
 
         std::unique_ptr<TRejectsFile> rejects;
         if (!o.Rejects.empty()) rejects = std::make_unique<TRejectsFile>(o.Rejects);

@@ -221,10 +221,13 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
     };
 
     cmd.add_option("SOURCE", o.Source, "Text file to import, or - for standard input")->required();
-    cmd.add_option("DATABASE", o.Database, "SQLite database file")->required();
+    cmd.add_option("DATABASE", o.Database,
+                   "SQLite database file, or a PostgreSQL connection URI "
+                   "(postgresql://user@host:port/dbname)")
+        ->required();
 
     cmd.add_option("--table", o.Table,
-                   Describe("Table inside DATABASE",
+                   Describe("Table inside DATABASE (schema.name for PostgreSQL)",
                             "the file's only table, else the one named after the file"));
     cmd.add_option("--create", o.Create,
                    Describe("Create the table with this column list when it does not exist, "

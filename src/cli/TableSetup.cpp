@@ -2,12 +2,15 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "cli/ImportOptions.h"
 #include "core/TextUtil.h"
+#include "dataset/PgTable.h"
 #include "dataset/SqliteTable.h"
 
 namespace qel::cli {
@@ -44,10 +47,113 @@ std::vector<std::string> TableNames(sqlite3* db, const std::string& fileName) {
     return names;
 }
 
+// The column list split at its top-level commas (a type's "(10,2)" stays whole).
+std::vector<std::string> SplitColumns(const std::string& columns) {
+    std::vector<std::string> out(1);
+    int depth = 0;
+    char quote = 0;
+    for (char c : columns) {
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            out.emplace_back();
+            continue;
+        }
+        out.back() += c;
+    }
+    return out;
+}
+
 }  // namespace
+
+bool IsPostgresDatabase(const std::string& database) {
+    return StartsWith(database, "postgresql://") || StartsWith(database, "postgres://");
+}
+
+std::unique_ptr<TDataSet> MakeDestination(const std::string& database, const std::string& table) {
+    if (IsPostgresDatabase(database)) {
+        auto t = std::make_unique<TPgTable>();
+        t->SetDatabaseName(database);
+        t->SetTableName(table);
+        return t;
+    }
+    auto t = std::make_unique<TSqliteTable>();
+    t->SetTableName(database);
+    t->SetRequestedTable(table);
+    return t;
+}
+
+std::string PostgresColumnList(const std::string& columns) {
+    // SQLite type names PostgreSQL lacks or reads otherwise (its REAL has 4 bytes), and
+    // whether the PostgreSQL type takes the size that may follow.
+    struct Type {
+        const char* sqlite;
+        const char* pg;
+        bool keepsSize;
+    };
+    static const Type kTypes[] = {
+        {"UNSIGNED BIG INT", "bigint", false},
+        {"DATETIME", "timestamp", false},
+        {"DOUBLE", "double precision", false},
+        {"REAL", "double precision", false},
+        {"FLOAT", "double precision", false},
+        {"BLOB", "bytea", false},
+        {"TINYINT", "smallint", false},
+        {"MEDIUMINT", "integer", false},
+        {"CLOB", "text", false},
+        {"MEMO", "text", false},
+        {"NVARCHAR", "varchar", true},
+        {"NCHAR", "char", true},
+        {"MONEY", "numeric(19,4)", false},
+    };
+    const char* blanks = " \t\r\n";
+    std::string out;
+    for (std::string column : SplitColumns(columns)) {
+        // The name (quoted or one word), then the type.
+        std::size_t pos = column.find_first_not_of(blanks);
+        if (pos != std::string::npos && column[pos] == '"') {
+            pos = column.find('"', pos + 1);
+            pos = pos == std::string::npos ? column.size() : pos + 1;
+        } else if (pos != std::string::npos) {
+            pos = column.find_first_of(blanks, pos);
+        }
+        const std::size_t start =
+            pos == std::string::npos ? pos : column.find_first_not_of(blanks, pos);
+        if (start != std::string::npos) {
+            const std::string upper = UpperCase(column.substr(start));
+            for (const Type& t : kTypes) {
+                const std::size_t n = std::strlen(t.sqlite);
+                if (upper.compare(0, n, t.sqlite) != 0 ||
+                    (upper.size() > n && std::isalnum(static_cast<unsigned char>(upper[n]))))
+                    continue;
+                std::size_t end = start + n;
+                const std::size_t next = column.find_first_not_of(blanks, end);
+                if (!t.keepsSize && next != std::string::npos && column[next] == '(') {
+                    const std::size_t close = column.find(')', next);
+                    if (close != std::string::npos) end = close + 1;
+                }
+                column = column.substr(0, start) + t.pg + column.substr(end);
+                break;
+            }
+        }
+        out += (out.empty() ? "" : ",") + column;
+    }
+    return out;
+}
 
 std::string EnsureTable(const std::string& fileName, const std::string& table,
                         const std::string& columns) {
+    if (IsPostgresDatabase(fileName)) {
+        if (table.empty()) throw EUsageError("--create with a PostgreSQL database needs --table");
+        TPgTable::CreateTableIfMissing(fileName, table, PostgresColumnList(columns));
+        return table;
+    }
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                              nullptr);

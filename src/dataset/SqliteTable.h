@@ -5,21 +5,23 @@
 // come from the table's declared column types. Records are kept in rowid order and addressed by
 // rowid. Writes are grouped in one write transaction that FlushBuffers, the end of the outermost
 // DisableControls stretch and Close commit; outside such a stretch every Post commits at once.
-// The writes of an open transaction are also kept in memory: when a failure (a full disk, a
-// size cap) makes SQLite take back the whole transaction, they are written again and committed
-// at once, so only the failing write is lost. A stretch commits on its own after
-// kMaxPendingWrites writes, which bounds that memory.
-// The file is never created or altered by opening it.
+// The writes of an open stretch are also kept in a replay log (ReplayLog.h): when a failure (a
+// full disk, a size cap) makes SQLite take back the whole transaction, they are written again
+// and committed at once, so only the failing write is lost. A stretch commits on its own after
+// kMaxPendingWrites writes, which bounds that memory. The prepared statements live in
+// TSqliteStatements (SqliteStatements.h).
+// The file is never created or altered by opening it, and opening changes no process-wide
+// setting of SQLite: that is ConfigureProcess, called once by the programs.
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "dataset/DataSet.h"
+#include "dataset/ReplayLog.h"
+#include "dataset/SqliteStatements.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -30,6 +32,12 @@ class TSqliteTable : public TDataSet {
   public:
     // The writes a bulk stretch keeps uncommitted at most; the next write commits them first.
     static constexpr std::size_t kMaxPendingWrites = 65536;
+
+    // Sets SQLite up for the whole process: its memory statistics, which take a process-wide
+    // mutex on every allocation and which nothing here reads, are switched off. Due once, at
+    // the program's start, before SQLite's first use; SQLite refuses (and ignores) a later
+    // call. A program that skips it works the same, a little slower.
+    static void ConfigureProcess();
 
     explicit TSqliteTable(TComponent* owner = nullptr);
     ~TSqliteTable() override;
@@ -94,38 +102,42 @@ class TSqliteTable : public TDataSet {
     void InternalFlush() override;
 
   private:
-    struct StmtDeleter {
-        void operator()(sqlite3_stmt* s) const;
-    };
-    using Stmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
-
-    sqlite3_stmt* Prepare(Stmt& slot, const std::string& sql);
-    // Runs a statement to its first row (true) or its end (false); raises on failure.
+    // A statement of statements_ ready to run; raises when SQLite refused to prepare it.
+    sqlite3_stmt* Ready(sqlite3_stmt* s);
+    // Runs a statement to its first row (true) or its end (false). On a failure it raises,
+    // after RecoverTakenBackWrites.
     bool Step(sqlite3_stmt* s, const char* action);
-    void WriteStep(sqlite3_stmt* s,
-                   const char* action);  // a write; ends an empty transaction on failure
-    [[noreturn]] void Fail(const char* action, int rc);
+    // A write; outside a bulk stretch a failure also ends the (empty) transaction.
+    void WriteStep(sqlite3_stmt* s, const char* action);
+    // The error text of a failed SQLite call on this table: "Cannot <action> table '<name>':
+    // <SQLite's message>", with the wait when another connection holds the lock. It only
+    // formats, from the connection's last error, so it is read before anything else runs.
+    std::string FailureText(const char* action, int rc) const;
+    // Some failures (a full disk, an I/O error) make SQLite take back the whole open write
+    // transaction. When that happened, the writes of the replay log are written again and
+    // committed; when that fails too, they are lost, the record count is read again, and the
+    // text to add to the error says how many records were lost (else it is empty).
+    std::string RecoverTakenBackWrites();
+    // Writes the kept writes again in a new transaction and commits it; false (and nothing
+    // written) when that fails too.
+    bool ReplayLog() noexcept;
+    void Rewrite(const TReplayLog::TWrite& w);
     void Bind(sqlite3_stmt* s, int param, const Variant& v, TFieldType type);
-    Variant Column(sqlite3_stmt* s, int col, TFieldType type) const;
     void CheckWritable() const;
     void BeginWrite();
     void EndWrite();
     void Commit();
+    void RollBack() noexcept;
     // In a WAL file a bulk stretch commits with synchronous=NORMAL (a commit no longer waits
     // for the disk; a crash can take back only the last commits, never corrupt the file). The
     // end of the stretch and Close checkpoint the log into the file, which syncs it, and go
     // back to synchronous=FULL, so a finished run is on disk.
     void EndBulkSync() noexcept;
     void ReleaseConnection() noexcept;
-    // Keeps a write of the open transaction for ReplayPending (in a bulk stretch only).
-    void RememberWrite(char kind, TRecordId id, const std::vector<Variant>* values,
-                       const TFieldFlags* assigned);
+    // Keeps a write of the open transaction in the replay log (in a bulk stretch only).
+    void RememberWrite(TReplayLog::TWriteKind kind, TRecordId id,
+                       const std::vector<Variant>* values, const TFieldFlags* assigned);
     void ForgetWrites();
-    // Writes the kept writes again in a new transaction and commits it; false (and nothing
-    // written) when that fails too.
-    bool ReplayPending() noexcept;
-    void ReplayWrite(std::size_t index);
-    std::string ColumnList() const;
     void ForgetAnchorsFrom(TRecordId id);
 
     std::string databaseName_;
@@ -143,31 +155,11 @@ class TSqliteTable : public TDataSet {
     std::int64_t count_ = 0;        // records in the table, kept up to date by our writes
     std::int64_t pendingRows_ = 0;  // records written in the open transaction
 
-    // The writes of the open transaction, in order: 'i' insert, 'u' update, 'd' delete. The
-    // values of an insert or update are packed into pendingValues_ from offset First: per
-    // field a kind byte (kNotAssigned for a field left out) and the value's bytes.
-    struct PendingWrite {
-        char Kind;
-        TRecordId Id;
-        std::size_t First;
-    };
-    std::vector<PendingWrite> pendingWrites_;
-    std::string pendingValues_;
-    bool pendingReplayable_ = true;  // false once a value was kept that cannot be packed
-    bool replaying_ = false;
+    TReplayLog log_;         // the writes of the open transaction (in a bulk stretch)
     bool wal_ = false;       // the file is in WAL mode
     bool bulkSync_ = false;  // synchronous=NORMAL for the current stretch
 
-    Stmt begin_, commit_, rollback_, first_, last_, next_, prior_, read_, delete_, recNo_, page_,
-        pageFrom_;
-    std::unordered_map<std::string, Stmt> inserts_;  // by the pattern of assigned fields
-    // The statement of the last insert and its pattern: an import assigns the same fields on
-    // every row. (Elements of an unordered_map keep their address.)
-    Stmt* lastInsert_ = nullptr;
-    TFieldFlags lastInsertPattern_;
-    std::unordered_map<std::string, Stmt> updates_;
-    std::unordered_map<std::string, Stmt> locates_;  // by key fields and which keys are null
-    std::string key_;                                // reused key buffer for the maps above
+    TSqliteStatements statements_;
     // Known positions of records (0-based position -> rowid) for paging views.
     std::map<std::int64_t, TRecordId> anchors_;
 };

@@ -336,6 +336,9 @@ class TQelBaseComponent : public TComponent {
     // name. A source that overrides GetSourceValue answers bindings of its own or none.
     virtual int BindSourceName(const std::string& /*name*/) { return -1; }
     virtual void GetBoundSourceValue(int /*handle*/, Variant& /*value*/) {}
+    // Whether a source text is as a whole one reference of this source: EvaluateValue then
+    // resolves it as it is and never parses it as an expression. The base knows no references.
+    virtual bool IsWholeReference(const std::string& /*text*/) const { return false; }
     // Computes the value of an expression for the current row (the destination field is
     // CurrentFieldIndex; fieldIndex is passed along but not used).
     virtual void EvaluateValue(const Variant& expr, int fieldIndex, Variant& result);

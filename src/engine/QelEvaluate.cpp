@@ -113,9 +113,8 @@ void TQelBaseComponent::EvaluateValue(const Variant& expr, int /*fieldIndex*/, V
     std::string converted;
     const std::string& text = expr.IsText() ? expr.TextValue() : (converted = VarToStr(expr));
 
-    // A text source's "Text..." reference is one name, never an expression: Text12-20 is a
-    // character range, not a subtraction.
-    if (sourceKind_ == 2 && StartsWith(text, "Text")) {
+    // A whole reference of the source is one name, never an expression.
+    if (IsWholeReference(text)) {
         bool done = false;
         result = Variant(text);
         ResolveSourceName(text, NoArgs(), 0, result, done);

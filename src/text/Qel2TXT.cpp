@@ -1,7 +1,6 @@
 #include "text/Qel2TXT.h"
 
 #include <algorithm>
-#include <typeinfo>
 
 #include "core/Errors.h"
 #include "core/TextUtil.h"
@@ -16,7 +15,7 @@ constexpr const char* kSourceChanged = "The source %s changed while it was read"
 TQelFromText::TQelFromText(TComponent* owner) : TQelBaseComponent(owner) {
     // The base constructor could only see its own extension.
     ApplyDefaultSourceFileName();
-    SetSourceKind(2);
+    SetSourceKind(kTextSourceKind);
 }
 
 std::string TQelFromText::GetFileFilter() {
@@ -178,8 +177,11 @@ void TQelFromText::GetSourceValue(const Variant& name, Variant& value) {
                            FieldDelimiterCustom(), value.MutableText());
 }
 
+bool TQelFromText::IsWholeReference(const std::string& text) const {
+    return SourceKind() == kTextSourceKind && StartsWith(text, impcnst::STextPrefix);
+}
+
 int TQelFromText::BindSourceName(const std::string& name) {
-    if (typeid(*this) != typeid(TQelFromText)) return -1;
     std::string key = name;
     key += Fixed() ? '\1' : '\0';
     auto [it, added] =

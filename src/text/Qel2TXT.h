@@ -27,6 +27,9 @@ namespace qel {
 
 class TQelFromText : public TQelBaseComponent {
   public:
+    // The SourceKind of a text source.
+    static constexpr std::uint8_t kTextSourceKind = 2;
+
     explicit TQelFromText(TComponent* owner = nullptr);
     const char* ClassName() const override { return "TQelFromText"; }
 
@@ -51,10 +54,13 @@ class TQelFromText : public TQelBaseComponent {
     // then the base step.
     bool ImportRow() override;
     void GetSourceValue(const Variant& name, Variant& value) override;
-    // Binds the names GetSourceValue answers; a subclass, which may answer names its own way,
-    // binds none.
+    // Binds the names GetSourceValue answers. A subclass that answers names its own way (its
+    // own GetSourceValue) overrides this too and binds its own names or none (-1).
     int BindSourceName(const std::string& name) override;
     void GetBoundSourceValue(int handle, Variant& value) override;
+    // A text of a text source's kind that begins with "Text" is one reference: "Text" or a
+    // character range "Text<a>-<b>" (Text12-20 is never a subtraction).
+    bool IsWholeReference(const std::string& text) const override;
     void CreateColumns() override;
     void CreateMappings() override;
 

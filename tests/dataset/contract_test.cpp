@@ -11,6 +11,7 @@ namespace qel {
 namespace {
 
 using test::MemTableFactory;
+using test::PgFactory;
 using test::SqliteFactory;
 
 class CountingLink : public TDataLink {
@@ -58,7 +59,7 @@ class DataSetContract : public ::testing::Test {
     Factory factory_;
 };
 
-using Implementations = ::testing::Types<MemTableFactory, SqliteFactory>;
+using Implementations = ::testing::Types<MemTableFactory, SqliteFactory, PgFactory>;
 TYPED_TEST_SUITE(DataSetContract, Implementations);
 
 TYPED_TEST(DataSetContract, NavigationFlagsOnEmptyAndFilledTables) {
@@ -183,8 +184,9 @@ TYPED_TEST(DataSetContract, EditWritesOnlyWhatWasPostedAndCancelDiscards) {
     ds->FieldByName("Code")->Clear();
     ds->FieldByName("Size")->SetValue(1.5);
     ds->Post();
+    // Read back from the store (an updated record may move in a table kept in physical order).
     ds->Last();
-    ds->First();
+    ASSERT_TRUE(ds->Locate("ID", Variant(1)));
     EXPECT_TRUE(ds->FieldByName("Code")->Value().IsNull());
     EXPECT_EQ(ds->FieldByName("Size")->Value(), Variant(1.5));
     EXPECT_EQ(ds->FieldByName("Host")->Value(), Variant("host1"));
@@ -341,10 +343,20 @@ TYPED_TEST(DataSetContract, StoredValuesReadBackWithTheirTypes) {
     ds->FieldByName("D")->SetValue(Variant::FromDateTime(when));
     ds->FieldByName("T")->SetValue(Variant::FromDateTime(when));
     ds->FieldByName("DT")->SetValue(Variant::FromDateTime(when));
+    std::string s = "longer than five";
+    if constexpr (test::kRefusesLongText<TypeParam>) {
+        // The record fails at its own Post and can be mended.
+        EXPECT_EQ(this->ErrorOf([&] { ds->Post(); }),
+                  "Invalid value for field 'S' (longer than 5 characters)");
+        EXPECT_EQ(ds->State(), dsInsert);
+        ds->FieldByName("S")->SetValue("five  ");  // blanks beyond the size are dropped
+    }
     ds->Post();
     ds->Close();
     ds->Open();
-    EXPECT_EQ(ds->FieldByName("S")->Value(), Variant("longer than five"));
+    EXPECT_EQ(ds->RecordCount(), 1);
+    if constexpr (test::kRefusesLongText<TypeParam>) s = "five ";
+    EXPECT_EQ(ds->FieldByName("S")->Value(), Variant(s));
     EXPECT_EQ(ds->FieldByName("I")->Value(), Variant(std::int32_t{-2147483647 - 1}));
     EXPECT_EQ(ds->FieldByName("W")->Value(), Variant(-32768));
     EXPECT_EQ(ds->FieldByName("F")->Value(), Variant(0.1));

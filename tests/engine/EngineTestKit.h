@@ -90,6 +90,10 @@ class TMemorySource : public TQelBaseComponent {
         }
         value = name;
     }
+    // "Text..." is one reference, as with the text source.
+    bool IsWholeReference(const std::string& text) const override {
+        return StartsWith(text, "Text");
+    }
     void CreateColumns() override {
         Log("CreateColumns");
         TQelBaseComponent::CreateColumns();

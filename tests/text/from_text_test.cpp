@@ -276,7 +276,10 @@ TEST_F(FromText, RunsFromFiles) {
 }
 
 // A source that answers names its own way binds none: every value goes through GetSourceValue.
-class UnboundText : public TQelFromText {};
+class UnboundText : public TQelFromText {
+  public:
+    int BindSourceName(const std::string&) override { return -1; }
+};
 
 TEST_F(FromText, BoundNamesGiveWhatTheNamesGive) {
     // Every kind of reference, delimited and fixed, with a handler that switches the mode and
