@@ -9,6 +9,7 @@
 #include "cli/EvalCommand.h"
 #include "cli/ImportCommand.h"
 #include "cli/RunReport.h"
+#include "cli/SniffCommand.h"
 #include "text/Qel2TXT.h"
 
 namespace qel::cli {
@@ -58,11 +59,24 @@ int RunQel(int argc, const char* const* argv, std::istream& in, std::ostream& ou
                          CharacterText(DefaultFormatSettings().DecimalSeparator) + ")");
     eval->add_option("EXPR", evalOptions.Expression, "The expression")->required();
 
+    SniffOptions sniffOptions;
+    CLI::App* sniff = app.add_subcommand(
+        "sniff",
+        "Look at the first lines of FILE: name its log format (or its delimiter, qualifier, "
+        "header and column types), print the qel import command that would load it and a "
+        "preview of its first rows.");
+    sniff->add_option("FILE", sniffOptions.Source, "The file to look at, or - for standard input")
+        ->required();
+    sniff->add_option("--rows", sniffOptions.Rows, "Rows in the preview (default: 5)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         // --help after a command shows that command's help.
-        const CLI::App* shown = import->parsed() ? import : eval->parsed() ? eval : &app;
+        const CLI::App* shown = import->parsed()  ? import
+                                : eval->parsed()  ? eval
+                                : sniff->parsed() ? sniff
+                                                  : &app;
         out << (shown == &app ? app.help() : shown->help("qel"));
         return esExecuted;
     } catch (const CLI::CallForAllHelp&) {
@@ -74,6 +88,7 @@ int RunQel(int argc, const char* const* argv, std::istream& in, std::ostream& ou
     }
 
     if (import->parsed()) return RunImport(importOptions, in, out, err, TerminalProgress(err));
+    if (sniff->parsed()) return RunSniff(sniffOptions, in, out, err);
     return RunEval(evalOptions, out, err);
 }
 

@@ -1,6 +1,10 @@
 #include "cli/ImportCommand.h"
 
+#include <glob.h>
+
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -11,6 +15,7 @@
 #include "core/TextUtil.h"
 #include "dataset/PgTable.h"
 #include "engine/ImpCnst.h"
+#include "logformat/LogSource.h"
 #include "text/Qel2TXT.h"
 
 namespace qel::cli {
@@ -46,94 +51,200 @@ std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
+// The sources in the order given: a name no file has that holds *, ? or [ is a shell pattern
+// and stands for the files it matches, in the order of their names.
+std::vector<std::string> ExpandSources(const std::vector<std::string>& given) {
+    std::vector<std::string> out;
+    for (const std::string& s : given) {
+        std::error_code ec;
+        if (s == "-" || std::filesystem::exists(s, ec) ||
+            s.find_first_of("*?[") == std::string::npos) {
+            out.push_back(s);
+            continue;
+        }
+        glob_t found{};
+        if (glob(s.c_str(), 0, nullptr, &found) == 0) {
+            for (std::size_t i = 0; i < found.gl_pathc; ++i) out.emplace_back(found.gl_pathv[i]);
+        } else {
+            out.push_back(s);  // reported as a file that cannot be opened
+        }
+        globfree(&found);
+    }
+    if (std::count(out.begin(), out.end(), "-") > 1)
+        throw EUsageError("SOURCE: standard input (-) can be read only once");
+    return out;
+}
+
+// What the runs of one `qel import` share: the rejects file and the row errors seen.
+struct TRunErrors {
+    std::unique_ptr<TRejectsFile> Rejects;
+    std::string LastRowError;   // the error that ended the run, with --stop-on-error
+    std::string FirstRowError;  // the first row error, for the note on skipped rows
+    std::int64_t LastFailedRow = -1;
+    int FailedRows = 0;     // rows that failed evaluation, conversion or their write
+    int RejectedLines = 0;  // lines that did not fit the log format
+    bool TooManyRejected = false;
+};
+
 }  // namespace
 
 int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, std::ostream& err,
               ProgressTarget progress) {
-    TQelFromText importer;
+    std::optional<logformat::TLogFormat> format;
+    std::vector<std::string> sources;
+    // The options are checked once before anything is opened.
+    TQelFromText check;
     try {
-        ApplyImportOptions(o, importer);
+        ApplyImportOptions(o, check);
+        if (!o.Format.empty()) format = logformat::TLogFormat::Parse(o.Format);
+        if (!format && (o.MaxErrors || o.Resume))
+            throw EUsageError(Format("%s needs --format", o.Resume ? "--resume" : "--max-errors"));
+        sources = ExpandSources(o.Sources);
     } catch (const EUsageError& e) {
         err << "qel: " << e.what() << '\n';
+        return esUsage;
+    } catch (const logformat::ELogFormatError& e) {
+        err << "qel: --format: " << e.what() << '\n';
         return esUsage;
     }
 
     const auto start = std::chrono::steady_clock::now();
-    std::string lastRowError;   // the error that ended the run, with --stop-on-error
-    std::string firstRowError;  // the first row error, for the note on skipped rows
-    std::int64_t lastFailedRow = -1;
-    int failedRows = 0;
+    TRunSummary total;
+    total.ShowRejected = format.has_value();
+    TRunErrors errors;
+    std::int64_t rowsBefore = 0;  // rows of the earlier runs, so that row numbers stay apart
+    std::unique_ptr<TQelFromText> importer;
+    const auto runSummary = [&] {
+        TRunSummary s = SummaryOf(importer->Statistic(), MillisecondsSince(start));
+        return s;
+    };
     try {
-        if (!o.Create.empty()) EnsureTable(o.Database, o.Table, o.Create);
-        std::unique_ptr<TDataSet> destination = MakeDestination(o.Database, o.Table);
+        std::string tableName = o.Table;
+        if (format) {
+            if (tableName.empty()) tableName = "access";
+            EnsureTable(o.Database, tableName,
+                        o.Create.empty() ? SqliteColumnList(format->Columns()) : o.Create);
+        } else if (!o.Create.empty()) {
+            EnsureTable(o.Database, o.Table, o.Create);
+        }
+        std::unique_ptr<TDataSet> destination = MakeDestination(o.Database, tableName);
         TDataSet& table = *destination;
         table.Open();
-        NoteKeySearch(importer, table, err);
-
-        std::unique_ptr<TRejectsFile> rejects;
-        if (!o.Rejects.empty()) rejects = std::make_unique<TRejectsFile>(o.Rejects);
-
-        importer.SetDataSet(&table);
-        if (o.Source != "-") importer.SetSourceFileName(o.Source);
-        // Every row error is offered here: the rejects file keeps each failing row once, and
-        // --stop-on-error keeps Abort as it comes (AbortOnProblem) so that the first failure
-        // ends the run; otherwise the row is skipped and counted, and the run goes on.
-        importer.SetAbortOnProblem(true);
-        importer.OnErrorEvent = [&](TQelBaseComponent& sender, const Exception& error,
-                                    bool& abort) {
-            const std::int64_t row = sender.Statistic().TotalImported();
-            if (row != lastFailedRow) {
-                lastFailedRow = row;
-                ++failedRows;
-                if (firstRowError.empty()) firstRowError = error.Message();
-            }
-            if (rejects) rejects->Write(row, importer.CurrentLine(), error.Message());
-            lastRowError = error.Message();
-            if (!o.StopOnError) abort = false;
-        };
+        NoteKeySearch(check, table, err);
+        if (format && o.Maps.empty()) {
+            bool any = false;
+            for (const auto& column : format->Columns()) any = any || table.FindField(column.Name);
+            if (!any)
+                throw EUsageError(
+                    Format("--format: the table %s has none of the format's columns", tableName));
+        }
+        if (!o.Rejects.empty()) errors.Rejects = std::make_unique<TRejectsFile>(o.Rejects);
 
         TTerminalWindowSystem ws(o.Quiet ? nullptr : progress.Stream, progress.Columns, err);
         TScopedWindowSystem installed(ws);
-        {
-            TInterruptScope interrupts;
-            if (o.Source == "-") {
-                importer.ImportFromStream(input);
+        for (const std::string& source : sources) {
+            TQelFromLog* log = nullptr;
+            if (format) {
+                auto logSource = std::make_unique<TQelFromLog>();
+                log = logSource.get();
+                log->SetLogFormat(&*format);
+                importer = std::move(logSource);
             } else {
-                importer.Execute();
+                importer = std::make_unique<TQelFromText>();
             }
+            ApplyImportOptions(o, *importer);
+            importer->SetDataSet(&table);
+            if (source != "-") importer->SetSourceFileName(source);
+            const std::string sourceName = source == "-" ? "standard input" : source;
+            // Every row error is offered here: the rejects file keeps each failing row once,
+            // and --stop-on-error keeps Abort as it comes (AbortOnProblem) so that the first
+            // failure ends the run; otherwise the row is skipped and counted, and the run goes
+            // on. A line that does not fit the log format is a rejected line; more of them than
+            // --max-errors end the run.
+            importer->SetAbortOnProblem(true);
+            importer->OnErrorEvent = [&, log](TQelBaseComponent& sender, const Exception& error,
+                                              bool& abort) {
+                const std::int64_t row = rowsBefore + sender.Statistic().TotalImported();
+                const bool rejectedLine = dynamic_cast<const ELogLineError*>(&error) != nullptr;
+                if (row != errors.LastFailedRow) {
+                    errors.LastFailedRow = row;
+                    if (rejectedLine) {
+                        ++errors.RejectedLines;
+                    } else {
+                        ++errors.FailedRows;
+                        if (errors.FirstRowError.empty()) errors.FirstRowError = error.Message();
+                    }
+                }
+                if (errors.Rejects) {
+                    if (log != nullptr) {
+                        errors.Rejects->Write(row, log->LogLine(),
+                                              sourceName + " " + error.Message());
+                    } else {
+                        errors.Rejects->Write(row, importer->CurrentLine(), error.Message());
+                    }
+                }
+                errors.LastRowError = error.Message();
+                if (!o.StopOnError) abort = false;
+                if (rejectedLine && o.MaxErrors && errors.RejectedLines > *o.MaxErrors) {
+                    errors.TooManyRejected = true;
+                    abort = true;
+                }
+            };
+            {
+                TInterruptScope interrupts;
+                if (source == "-") {
+                    importer->ImportFromStream(input);
+                } else {
+                    importer->Execute();
+                }
+            }
+            TRunSummary run = runSummary();
+            rowsBefore += run.Processed;
+            AddRun(total, run);
+            importer.reset();
+            if (run.Result != irExecuted) break;
         }
         table.Close();
-        if (rejects) rejects->Close();
+        if (errors.Rejects) errors.Rejects->Close();
     } catch (const EUsageError& e) {
         err << "qel: " << e.what() << '\n';
         return esUsage;
     } catch (const std::exception& e) {
-        // Raised before the run (a missing file, a required setting, the database) or while
+        // Raised before a run (a missing file, a required setting, the database) or while
         // closing: the run did not happen or its outcome is in doubt.
         err << e.what() << '\n';
-        TRunSummary summary = SummaryOf(importer.Statistic(), MillisecondsSince(start));
-        if (summary.Result == irExecuted || summary.Result == irCanceled) summary.Result = irFailed;
-        PrintSummary(out, summary, o.Json);
+        if (importer) AddRun(total, runSummary());
+        if (total.Result == irExecuted || total.Result == irCanceled) total.Result = irFailed;
+        total.Rejected = errors.RejectedLines;
+        total.ElapsedMs = MillisecondsSince(start);
+        PrintSummary(out, total, o.Json);
         return esFailed;
     }
 
-    TRunSummary summary = SummaryOf(importer.Statistic(), MillisecondsSince(start));
-    if (summary.Result == irFailed) {
+    total.Rejected = errors.RejectedLines;
+    total.ElapsedMs = MillisecondsSince(start);
+    if (total.Result == irFailed) {
         err << impcnst::SImportFailed << '\n';
-        if (o.StopOnError && !lastRowError.empty()) err << lastRowError << '\n';
-    } else if (summary.Result == irCanceled && !o.Quiet) {
+        if (errors.TooManyRejected) {
+            err << "More than " << *o.MaxErrors << (*o.MaxErrors == 1 ? " line was" : " lines were")
+                << " rejected (--max-errors)" << '\n';
+        } else if (o.StopOnError && !errors.LastRowError.empty()) {
+            err << errors.LastRowError << '\n';
+        }
+    } else if (total.Result == irCanceled && !o.Quiet) {
         err << impcnst::SImportCanceled << '\n';
     }
     // Failing rows are skipped, and those that failed before their write (evaluation,
     // conversion, conditions) are not even in the Errors count: say so rather than let them go
     // unnoticed.
-    if (!o.StopOnError && failedRows > 0) {
-        err << failedRows
-            << (failedRows == 1 ? " row failed and was skipped" : " rows failed and were skipped")
-            << "; the first error: " << firstRowError << '\n';
+    if (!o.StopOnError && errors.FailedRows > 0) {
+        err << errors.FailedRows
+            << (errors.FailedRows == 1 ? " row failed and was skipped"
+                                       : " rows failed and were skipped")
+            << "; the first error: " << errors.FirstRowError << '\n';
     }
-    PrintSummary(out, summary, o.Json);
-    return ExitStatusOf(summary.Result);
+    PrintSummary(out, total, o.Json);
+    return ExitStatusOf(total.Result);
 }
 
 }  // namespace qel::cli

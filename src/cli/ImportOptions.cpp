@@ -220,11 +220,16 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
         return s.empty() ? std::string("none") : "'" + s + "'";
     };
 
-    cmd.add_option("SOURCE", o.Source, "Text file to import, or - for standard input")->required();
+    cmd.add_option("SOURCE", o.Sources,
+                   "Text files to import in this order (.gz ones are unpacked as they are read), "
+                   "shell patterns, or - for standard input")
+        ->required();
     cmd.add_option("DATABASE", o.Database,
                    "SQLite database file, or a PostgreSQL connection URI "
                    "(postgresql://user@host:port/dbname)")
         ->required();
+    // The last positional is the database, however many sources come before it.
+    cmd.positionals_at_end(true);
 
     cmd.add_option("--table", o.Table,
                    Describe("Table inside DATABASE (schema.name for PostgreSQL)",
@@ -238,6 +243,24 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
                             "mappings generated from the header line"))
         ->expected(1)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    auto* format = cmd.add_option(
+        "--format", o.Format,
+        Describe("Access-log format: common, combined, vhost_combined, nginx, an Apache LogFormat "
+                 "string or an nginx log_format string. Lines are matched against it into typed "
+                 "columns (host, ident, user, time in UTC, tz, method, path, protocol, status, "
+                 "bytes, referer, agent, ...); the table (access unless --table says otherwise) "
+                 "is created with them when missing",
+                 "none: delimited text"));
+    cmd.add_option_function<int>(
+        "--max-errors", number(o.MaxErrors),
+        Describe("With --format, end the run (exit status 1, rows so far kept) once "
+                 "more than this many lines were rejected",
+                 "no limit"));
+    cmd.add_flag("--resume", o.Resume,
+                 Describe("With --format, load only the lines of each file that the database "
+                          "has not seen yet (files are known by device, inode and first line, "
+                          "so a rotated file is not loaded again)",
+                          "off"));
     cmd.add_option_function<std::string>(
         "--mode", text(o.Mode),
         Describe("How rows are written: " + Choices(kModes), ModeText(d.Mode())));
@@ -335,6 +358,11 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
         "--rejects", o.Rejects,
         Describe("Append every failing row to this file: its source line, a tab, the error",
                  "none"));
+    // A log format decides how lines are cut and read.
+    for (const char* name : {"--delimiter", "--qualifier", "--record-separator", "--fixed",
+                             "--header", "--keep-empty"})
+        format->excludes(cmd.get_option(name));
+
     cmd.add_flag("--quiet", o.Quiet, Describe("No progress display", "progress on a terminal"));
     cmd.add_flag("--json", o.Json,
                  Describe("Print the result as one JSON object", "one line per value"));

@@ -28,10 +28,16 @@ class EUsageError : public Exception {
 // Everything `qel import` was told. An empty optional is a setting left at the component's
 // default.
 struct ImportOptions {
-    std::string Source;    // a file name, or "-" for standard input
+    // File names, shell patterns (expanded when no file has that name), "-" for standard input;
+    // loaded one after the other in this order.
+    std::vector<std::string> Sources;
     std::string Database;  // the SQLite file
     std::string Table;     // the table inside Database; empty: the one the table engine picks
     std::string Create;    // column list for creating a missing table; empty: never create
+    // An access-log format (preset name or format string); empty: delimited or fixed text.
+    std::string Format;
+    std::optional<int> MaxErrors;  // end the run once more lines than this were rejected
+    bool Resume = false;           // load only what the destination has not seen of each file
     std::vector<std::string> Maps;
 
     std::optional<std::string> Mode;

@@ -12,6 +12,18 @@ TRunSummary SummaryOf(const TQelStatistic& s, std::int64_t elapsedMs) {
             s.TotalUpdated(), s.TotalDeleted(),  elapsedMs};
 }
 
+void AddRun(TRunSummary& total, const TRunSummary& run) {
+    if (total.Result == irUnknown || total.Result == irExecuted) total.Result = run.Result;
+    total.Processed += run.Processed;
+    total.Errors += run.Errors;
+    total.Added += run.Added;
+    total.Updated += run.Updated;
+    total.Deleted += run.Deleted;
+    total.Rejected += run.Rejected;
+    total.ShowRejected = total.ShowRejected || run.ShowRejected;
+    total.ElapsedMs = run.ElapsedMs;
+}
+
 const char* ResultText(TQelResult result) {
     switch (result) {
         case irExecuted:
@@ -32,6 +44,7 @@ void PrintSummary(std::ostream& out, const TRunSummary& s, bool json) {
         j["Result"] = ResultText(s.Result);
         j["Processed"] = s.Processed;
         j["Errors"] = s.Errors;
+        if (s.ShowRejected) j["Rejected"] = s.Rejected;
         j["Added"] = s.Added;
         j["Updated"] = s.Updated;
         j["Deleted"] = s.Deleted;
@@ -40,8 +53,9 @@ void PrintSummary(std::ostream& out, const TRunSummary& s, bool json) {
     } else {
         out << "Result: " << ResultText(s.Result) << '\n'
             << "Processed: " << s.Processed << '\n'
-            << "Errors: " << s.Errors << '\n'
-            << "Added: " << s.Added << '\n'
+            << "Errors: " << s.Errors << '\n';
+        if (s.ShowRejected) out << "Rejected: " << s.Rejected << '\n';
+        out << "Added: " << s.Added << '\n'
             << "Updated: " << s.Updated << '\n'
             << "Deleted: " << s.Deleted << '\n'
             << "Elapsed: " << s.ElapsedMs << " ms\n";

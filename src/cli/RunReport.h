@@ -28,13 +28,20 @@ struct TRunSummary {
     int Updated = 0;
     int Deleted = 0;
     std::int64_t ElapsedMs = 0;
+    // Lines of a log that did not fit its format; told only for log runs.
+    int Rejected = 0;
+    bool ShowRejected = false;
 };
 
 TRunSummary SummaryOf(const TQelStatistic& statistic, std::int64_t elapsedMs);
+// The summary of several runs one after the other: counters added, the first result that is
+// not Executed (else Executed), the elapsed time of `later`'s end.
+void AddRun(TRunSummary& total, const TRunSummary& run);
 // "Executed", "Canceled", "Failed", "Unknown".
 const char* ResultText(TQelResult result);
-// Seven lines "Result: Executed", "Processed: N", ..., "Elapsed: N ms"; or, with `json`, one
-// object with the same keys (Elapsed in milliseconds) on one line.
+// Seven lines "Result: Executed", "Processed: N", ..., "Elapsed: N ms" ("Rejected: N" after
+// "Errors" when the summary shows rejected lines); or, with `json`, one object with the same
+// keys (Elapsed in milliseconds) on one line.
 void PrintSummary(std::ostream& out, const TRunSummary& summary, bool json);
 TExitStatus ExitStatusOf(TQelResult result);
 

@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -71,6 +70,29 @@ std::vector<std::string> SplitColumns(const std::string& columns) {
 }
 
 }  // namespace
+
+std::string SqliteColumnList(const std::vector<logformat::TLogColumn>& columns) {
+    std::string out;
+    for (const logformat::TLogColumn& column : columns) {
+        if (!out.empty()) out += ", ";
+        out += TSqliteTable::QuoteName(column.Name);
+        switch (column.Type) {
+            case ftInteger:
+                out += " INTEGER";
+                break;
+            case ftFloat:
+                out += " REAL";
+                break;
+            case ftDateTime:
+                out += " DATETIME";
+                break;
+            default:
+                out += " TEXT";
+                break;
+        }
+    }
+    return out;
+}
 
 bool IsPostgresDatabase(const std::string& database) {
     return StartsWith(database, "postgresql://") || StartsWith(database, "postgres://");
@@ -166,16 +188,11 @@ std::string EnsureTable(const std::string& fileName, const std::string& table,
     }
     sqlite3_busy_timeout(db.get(), 5000);
 
-    std::vector<std::string> tables = TableNames(db.get(), fileName);
-    std::string name = table;
-    if (name.empty()) {
-        if (tables.size() == 1) return tables[0];
-        name = std::filesystem::path(fileName).stem().string();
-    }
-    // SQLite matches table names without regard to ASCII letter case.
-    for (const std::string& existing : tables) {
-        if (SameText(existing, name)) return existing;
-    }
+    // The table the import will open, made when the file lacks it.
+    std::string name;
+    std::string existing =
+        TSqliteTable::ChooseTable(TableNames(db.get(), fileName), table, fileName, name);
+    if (!existing.empty()) return existing;
 
     const std::string sql = "CREATE TABLE " + TSqliteTable::QuoteName(name) + " (" + columns + ")";
     sqlite3_stmt* stmtRaw = nullptr;

@@ -3,10 +3,16 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dataset/DataSet.h"
+#include "logformat/LogFormat.h"
 
 namespace qel::cli {
+
+// The SQL column list of a log format's columns for an SQLite table ("host TEXT, ..., status
+// INTEGER, ..."), for EnsureTable.
+std::string SqliteColumnList(const std::vector<logformat::TLogColumn>& columns);
 
 // Whether DATABASE names a PostgreSQL database (a postgresql:// or postgres:// connection URI)
 // rather than an SQLite file.

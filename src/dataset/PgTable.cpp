@@ -43,6 +43,15 @@ bool IsBytesType(TFieldType t) {
     }
 }
 
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+
+// Whether a byte of the word equals c.
+inline std::uint64_t HasByte(std::uint64_t w, unsigned char c) {
+    const std::uint64_t x = w ^ (kOnes * c);
+    return (x - kOnes) & ~x & kHighs;
+}
+
 // Checks that `s` is UTF-8 without NUL (the server takes no other text) and counts its
 // characters.
 bool ValidText(std::string_view s, std::size_t& characters) {
@@ -50,6 +59,15 @@ bool ValidText(std::string_view s, std::size_t& characters) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const auto* end = p + s.size();
     while (p < end) {
+        if (end - p >= 8) {  // eight ASCII characters without NUL at a time
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);
+            if ((w & kHighs) == 0 && HasByte(w, 0) == 0) {
+                p += 8;
+                characters += 8;
+                continue;
+            }
+        }
         unsigned char c = *p;
         if (c < 0x80) {
             if (c == 0) return false;
@@ -80,33 +98,47 @@ bool ValidText(std::string_view s, std::size_t& characters) {
     return true;
 }
 
-// Appends `s` in COPY's text format: backslash, tab, newline and carriage return escaped.
+// Appends `s` in COPY's text format: backslash, tab, newline and carriage return escaped. Eight
+// bytes are tested at a time; most text has none of the four.
 void AppendCopyText(std::string& out, std::string_view s) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        const char* esc = nullptr;
-        switch (c) {
-            case '\\':
-                esc = "\\\\";
-                break;
-            case '\t':
-                esc = "\\t";
-                break;
-            case '\n':
-                esc = "\\n";
-                break;
-            case '\r':
-                esc = "\\r";
-                break;
-            default:
+    const char* p = s.data();
+    const char* end = p + s.size();
+    const char* run = p;  // start of the bytes not yet appended
+    while (p < end) {
+        if (end - p >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, p, 8);
+            if ((HasByte(w, '\\') | HasByte(w, '\t') | HasByte(w, '\n') | HasByte(w, '\r')) == 0) {
+                p += 8;
                 continue;
+            }
         }
-        out.append(s.data() + start, i - start);
-        out.append(esc, 2);
-        start = i + 1;
+        const char* stop = std::min(end, p + 8);
+        for (; p < stop; ++p) {
+            char esc;
+            switch (*p) {
+                case '\\':
+                    esc = '\\';
+                    break;
+                case '\t':
+                    esc = 't';
+                    break;
+                case '\n':
+                    esc = 'n';
+                    break;
+                case '\r':
+                    esc = 'r';
+                    break;
+                default:
+                    continue;
+            }
+            out.append(run, p);
+            out += '\\';
+            out += esc;
+            run = p + 1;
+        }
     }
-    out.append(s.data() + start, s.size() - start);
+    out.append(run, end);
 }
 
 template <typename T>
@@ -413,9 +445,8 @@ void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
         } else {
             invalid(nullptr);
         }
-        if (c.TypeName == "int2" && (x < -32768 || x > 32767)) invalid("out of range for smallint");
-        if (c.TypeName == "int4" && (x < INT32_MIN || x > INT32_MAX))
-            invalid("out of range for integer");
+        if (c.Int2 && (x < -32768 || x > 32767)) invalid("out of range for smallint");
+        if (c.Int4 && (x < INT32_MIN || x > INT32_MAX)) invalid("out of range for integer");
         AppendNumber(out, x);
         return;
     }
@@ -478,18 +509,91 @@ void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
     } else {
         out = VarToStr(v);
     }
+    CheckText(field, out);
+}
+
+void TPgTable::CheckText(std::size_t field, std::string_view text) const {
+    const Column& c = columns_[field];
+    auto invalid = [&](const std::string& why) {
+        throw EDatabaseError(
+            Format(msg::kInvalidFieldValue, Fields(static_cast<int>(field))->DisplayLabel()) +
+            Format(" (%s)", why));
+    };
     std::size_t characters = 0;
-    if (!ValidText(out, characters)) invalid("not UTF-8 text");
+    if (!ValidText(text, characters)) invalid("not UTF-8 text");
     if (c.Size > 0 && characters > static_cast<std::size_t>(c.Size)) {
         // The server drops trailing blanks beyond the length and refuses anything else.
-        std::size_t cut = out.size();
-        while (cut > 0 && out[cut - 1] == ' ' && characters > static_cast<std::size_t>(c.Size)) {
+        std::size_t cut = text.size();
+        while (cut > 0 && text[cut - 1] == ' ' && characters > static_cast<std::size_t>(c.Size)) {
             --cut;
             --characters;
         }
         if (characters > static_cast<std::size_t>(c.Size))
-            invalid(Format("longer than %d characters", c.Size).c_str());
+            invalid(Format("longer than %d characters", c.Size));
     }
+}
+
+void TPgTable::RowToLine(const std::vector<Variant>& values, const TFieldFlags& assigned,
+                         std::string& line) {
+    line.clear();
+    bool first = true;
+    for (std::size_t i = 0; i < assigned.size(); ++i) {
+        if (!assigned[i]) continue;
+        if (!first) line += '\t';
+        first = false;
+        const Variant& v = values[i];
+        if (columns_[i].Generated) ComputedField(i);
+        if (v.IsNullOrEmpty()) {
+            if (columns_[i].NotNull) RequiredField(i);
+            line += "\\N";
+        } else if (v.IsText() && columns_[i].Text) {
+            // Text goes into the line once: checked, then escaped.
+            CheckText(i, v.TextValue());
+            AppendCopyText(line, v.TextValue());
+        } else {
+            char isNull = 0;
+            ValueText(i, v, scratch_, isNull);
+            AppendCopyText(line, scratch_);
+        }
+    }
+    line += '\n';
+}
+
+void TPgTable::LineToText(const std::string& line, const TFieldFlags& assigned, RowText& out) {
+    const std::size_t n = defs_.size();
+    out.Text.resize(n);
+    out.Null.assign(n, 0);
+    out.Assigned = assigned;
+    std::size_t pos = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!assigned[i]) continue;
+        std::string& t = out.Text[i];
+        t.clear();
+        if (line.compare(pos, 2, "\\N") == 0 && (line[pos + 2] == '\t' || line[pos + 2] == '\n')) {
+            out.Null[i] = 1;
+            pos += 3;
+            continue;
+        }
+        for (; line[pos] != '\t' && line[pos] != '\n'; ++pos) {
+            char c = line[pos];
+            if (c == '\\') {
+                c = line[++pos];
+                c = c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+            }
+            t += c;
+        }
+        ++pos;
+    }
+}
+
+void TPgTable::ComputedField(std::size_t field) const {
+    throw EDatabaseError(Format("Field '%s' is computed by the database and cannot be written",
+                                Fields(static_cast<int>(field))->DisplayLabel()));
+}
+
+void TPgTable::RequiredField(std::size_t field) const {
+    throw EDatabaseError(
+        Format(msg::kFieldRequired, Fields(static_cast<int>(field))->DisplayLabel()));
 }
 
 void TPgTable::RowToText(const std::vector<Variant>& values, const TFieldFlags& assigned,
@@ -500,16 +604,9 @@ void TPgTable::RowToText(const std::vector<Variant>& values, const TFieldFlags& 
     out.Assigned = assigned;
     for (std::size_t i = 0; i < n; ++i) {
         if (!assigned[i]) continue;
-        if (columns_[i].Generated) {
-            throw EDatabaseError(
-                Format("Field '%s' is computed by the database and cannot be written",
-                       Fields(static_cast<int>(i))->DisplayLabel()));
-        }
+        if (columns_[i].Generated) ComputedField(i);
         ValueText(i, values[i], out.Text[i], out.Null[i]);
-        if (out.Null[i] && columns_[i].NotNull) {
-            throw EDatabaseError(
-                Format(msg::kFieldRequired, Fields(static_cast<int>(i))->DisplayLabel()));
-        }
+        if (out.Null[i] && columns_[i].NotNull) RequiredField(i);
     }
 }
 
@@ -646,6 +743,9 @@ std::vector<TFieldDef> TPgTable::InternalOpen() {
             const bool hasDefault = std::string(PQgetvalue(r.get(), i, 4)) == "t";
             col.Generated = std::string(PQgetvalue(r.get(), i, 5)) == "t";
             col.Real4 = col.TypeName == "float4";
+            col.Int2 = col.TypeName == "int2";
+            col.Text = def.DataType == ftString || def.DataType == ftUnknown;
+            col.Int4 = col.TypeName == "int4";
             if (col.TypeName == "numeric" && typmod >= 4) {
                 col.Precision = ((typmod - 4) >> 16) & 0xFFFF;
                 col.Scale = (typmod - 4) & 0xFFFF;
@@ -836,49 +936,33 @@ void TPgTable::EndCopy() {
 }
 
 void TPgTable::PushHeld() {
-    RowText& row = heldRow_;
-    if ((copying_ || !copyBuffer_.empty()) && row.Assigned != copyPattern_) EndCopy();
-    if (!copying_ && copyBuffer_.empty()) copyPattern_ = row.Assigned;
-    bool first = true;
-    for (std::size_t i = 0; i < row.Assigned.size(); ++i) {
-        if (!row.Assigned[i]) continue;
-        if (!first) copyBuffer_ += '\t';
-        first = false;
-        if (row.Null[i]) {
-            copyBuffer_ += "\\N";
-        } else {
-            AppendCopyText(copyBuffer_, row.Text[i]);
-        }
-    }
-    copyBuffer_ += '\n';
+    if ((copying_ || !copyBuffer_.empty()) && heldPattern_ != copyPattern_) EndCopy();
+    if (!copying_ && copyBuffer_.empty()) copyPattern_ = heldPattern_;
+    copyBuffer_ += heldLine_;
     held_ = false;
     if (copyBuffer_.size() >= kCopyChunkBytes) SendCopy();
 }
 
 void TPgTable::Sync() {
     if (held_) {
-        const bool idKnown = idField_ >= 0 &&
-                             heldRow_.Assigned[static_cast<std::size_t>(idField_)] &&
-                             !heldRow_.Null[static_cast<std::size_t>(idField_)];
-        if (idKnown) {
+        if (heldKeyKnown_) {
             // The record carries its key: it goes into the stream like the others.
-            const TRecordId id = std::strtoll(
-                heldRow_.Text[static_cast<std::size_t>(idField_)].c_str(), nullptr, 10);
             const TRecordId provisional = heldId_;
             PushHeld();
             EndCopy();
-            Alias(provisional, id);
+            Alias(provisional, heldKey_);
             return;
         }
         EndCopy();
+        LineToText(heldLine_, heldPattern_, nextRow_);
         std::vector<const std::string*> params;
         TFieldFlags nulls;
-        for (std::size_t i = 0; i < heldRow_.Assigned.size(); ++i) {
-            if (!heldRow_.Assigned[i]) continue;
-            params.push_back(&heldRow_.Text[i]);
-            nulls.push_back(heldRow_.Null[i]);
+        for (std::size_t i = 0; i < heldPattern_.size(); ++i) {
+            if (!heldPattern_[i]) continue;
+            params.push_back(&nextRow_.Text[i]);
+            nulls.push_back(nextRow_.Null[i]);
         }
-        Result r = Run(InsertSql(heldRow_.Assigned), params, &nulls, "post a record to");
+        Result r = Run(InsertSql(heldPattern_), params, &nulls, "post a record to");
         held_ = false;
         Alias(heldId_, IdOf(PQgetvalue(r.get(), 0, 0)));
         return;
@@ -991,8 +1075,8 @@ bool TPgTable::InternalRead(TRecordId id, std::vector<Variant>& values) {
 TRecordId TPgTable::InternalInsert(const std::vector<Variant>& values,
                                    const TFieldFlags& assigned) {
     BeginWrite();
-    RowToText(values, assigned, nextRow_);
     if (!inTransaction_) {
+        RowToText(values, assigned, nextRow_);
         std::vector<const std::string*> params;
         TFieldFlags nulls;
         for (std::size_t i = 0; i < assigned.size(); ++i) {
@@ -1005,8 +1089,19 @@ TRecordId TPgTable::InternalInsert(const std::vector<Variant>& values,
         return IdOf(PQgetvalue(r.get(), 0, 0));
     }
     // In a stretch: the record before goes into the stream, this one is held.
+    RowToLine(values, assigned, nextLine_);
     if (held_) PushHeld();
-    std::swap(heldRow_, nextRow_);
+    std::swap(heldLine_, nextLine_);
+    if (heldPattern_ != assigned) heldPattern_ = assigned;
+    heldKeyKnown_ = false;
+    if (idField_ >= 0) {
+        const Variant& key = values[static_cast<std::size_t>(idField_)];
+        if (assigned[static_cast<std::size_t>(idField_)] && !key.IsNullOrEmpty()) {
+            heldKeyKnown_ = true;
+            heldKey_ = key.kind() == Variant::vkInteger ? key.IntegerValue()
+                                                        : std::llround(key.RealValue());
+        }
+    }
     held_ = true;
     heldId_ = kProvisionalBase + nextProvisional_++;
     ++count_;

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -118,6 +119,9 @@ class TPgTable : public TDataSet {
         int Scale = 0;
         bool NotNull = false;
         bool Real4 = false;  // float4
+        bool Int2 = false;
+        bool Int4 = false;
+        bool Text = false;  // a value that is text is written as it is (text types, unknown)
         bool Generated = false;
     };
     // One record's values as text for the server, one per field.
@@ -139,7 +143,15 @@ class TPgTable : public TDataSet {
     // The value as the server's text for the field's column; raises EDatabaseError (naming
     // the field) for a value the column cannot take.
     void ValueText(std::size_t field, const Variant& v, std::string& out, char& isNull) const;
+    // Raises unless `text` suits the field's column (UTF-8 without NUL, within its length).
+    void CheckText(std::size_t field, std::string_view text) const;
+    [[noreturn]] void ComputedField(std::size_t field) const;
+    [[noreturn]] void RequiredField(std::size_t field) const;
     void RowToText(const std::vector<Variant>& values, const TFieldFlags& assigned, RowText& out);
+    // The record as one line of COPY text (the assigned fields, tab-separated), and back.
+    void RowToLine(const std::vector<Variant>& values, const TFieldFlags& assigned,
+                   std::string& line);
+    void LineToText(const std::string& line, const TFieldFlags& assigned, RowText& out);
     Variant ReadValue(std::size_t field, const char* text, int length, bool isNull) const;
 
     void CheckWritable() const;
@@ -187,8 +199,13 @@ class TPgTable : public TDataSet {
     bool copying_ = false;  // a COPY is in progress on the connection
     TFieldFlags copyPattern_;
     std::string copyBuffer_;
-    bool held_ = false;  // the last posted record, not yet in the stream
-    RowText heldRow_, nextRow_;
+    bool held_ = false;                // the last posted record, not yet in the stream
+    std::string heldLine_, nextLine_;  // the held record as COPY text, and the next one's
+    TFieldFlags heldPattern_;
+    bool heldKeyKnown_ = false;  // the held record carries its integer key
+    TRecordId heldKey_ = 0;
+    RowText nextRow_;      // values as text for a single statement
+    std::string scratch_;  // one value's text
     TRecordId heldId_ = 0;
     TRecordId nextProvisional_ = 0;
     std::vector<std::pair<TRecordId, TRecordId>> aliases_;  // provisional or moved ids

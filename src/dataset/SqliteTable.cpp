@@ -65,6 +65,21 @@ bool TSqliteTable::InTransaction() const {
     return db_ != nullptr && sqlite3_get_autocommit(db_) == 0;
 }
 
+std::string TSqliteTable::ChooseTable(const std::vector<std::string>& tables,
+                                      const std::string& requested, const std::string& fileName,
+                                      std::string& wanted) {
+    if (requested.empty() && tables.size() == 1) {
+        wanted = tables[0];
+        return wanted;
+    }
+    wanted = requested.empty() ? fs::path(fileName).stem().string() : requested;
+    // SQLite matches table names without regard to ASCII letter case.
+    for (const std::string& t : tables) {
+        if (SameText(t, wanted)) return t;
+    }
+    return {};
+}
+
 std::string TSqliteTable::QuoteName(const std::string& name) {
     std::string out = "\"";
     for (char c : name) {
@@ -209,7 +224,7 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
     sqlite3_busy_timeout(db_, busyTimeout_);
     sqlite3_extended_result_codes(db_, 1);
 
-    // The table: the file's only table, or the one named after the file's stem.
+    // The table, by ChooseTable.
     std::vector<std::string> tables;
     std::string createSql;
     {
@@ -231,27 +246,11 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
             fail(why);
         }
     }
-    std::string stem = fs::path(tableName_).stem().string();
-    if (!requestedTable_.empty()) {
-        sqlTable_.clear();
-        for (const std::string& t : tables) {
-            if (SameText(t, requestedTable_)) sqlTable_ = t;
-        }
-        if (sqlTable_.empty()) {
-            ReleaseConnection();
-            throw EDatabaseError(Format("Table '%s' not found in '%s'", requestedTable_, file));
-        }
-    } else if (tables.size() == 1) {
-        sqlTable_ = tables[0];
-    } else {
-        sqlTable_.clear();
-        for (const std::string& t : tables) {
-            if (SameText(t, stem)) sqlTable_ = t;
-        }
-        if (sqlTable_.empty()) {
-            ReleaseConnection();
-            throw EDatabaseError(Format("Table '%s' not found in '%s'", stem, file));
-        }
+    std::string wanted;
+    sqlTable_ = ChooseTable(tables, requestedTable_, tableName_, wanted);
+    if (sqlTable_.empty()) {
+        ReleaseConnection();
+        throw EDatabaseError(Format("Table '%s' not found in '%s'", wanted, file));
     }
     if (!readOnly_ && sqlite3_db_readonly(db_, "main") == 1) {
         fail("the file is read-only");

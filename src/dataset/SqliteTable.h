@@ -82,6 +82,13 @@ class TSqliteTable : public TDataSet {
                             const std::vector<TFieldDef>& fields);
     // The field type of a declared column type ("VARCHAR(40)" gives ftString and size 40).
     static TFieldType FieldTypeOf(const std::string& declaredType, int& size);
+    // Which table of a file opens, among `tables` (the file's tables): `requested` when given,
+    // else the file's only table, else the table named after the file's stem. `wanted` gets
+    // the name looked for; the result is that table's name as the file spells it, or empty
+    // when the file has no table of that name (letter case ignored).
+    static std::string ChooseTable(const std::vector<std::string>& tables,
+                                   const std::string& requested, const std::string& fileName,
+                                   std::string& wanted);
     // An identifier for SQL: in double quotes, inner quotes doubled.
     static std::string QuoteName(const std::string& name);
 

@@ -133,6 +133,32 @@ TEST_F(SqliteTable, TheTableIsTheOnlyOneOrTheOneNamedAfterTheFile) {
     EXPECT_EQ(t->Fields(0)->FieldName(), "C");
 }
 
+// The rule both the table and `qel import --create` follow.
+TEST(SqliteTableChoice, RequestedElseOnlyElseNamedAfterTheFile) {
+    struct Case {
+        std::vector<std::string> tables;
+        const char* requested;
+        const char* file;
+        const char* chosen;  // "": none
+        const char* wanted;
+    };
+    const Case cases[] = {
+        {{"anything"}, "", "dir/log.db", "anything", "anything"},
+        {{"other", "LOG"}, "", "dir/Log.db", "LOG", "Log"},
+        {{"a", "b"}, "", "two.db", "", "two"},
+        {{}, "", "fresh.db", "", "fresh"},
+        {{"only"}, "Other", "x.db", "", "Other"},
+        {{"x", "Other"}, "OTHER", "x.db", "Other", "OTHER"},
+        {{"x", "y"}, "x", "y.db", "x", "x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.requested);
+        std::string wanted;
+        EXPECT_EQ(TSqliteTable::ChooseTable(c.tables, c.requested, c.file, wanted), c.chosen);
+        EXPECT_EQ(wanted, c.wanted);
+    }
+}
+
 TEST_F(SqliteTable, FieldsAndTypesComeFromTheSchema) {
     Shell(
         dir_, Path("types.db"),
