@@ -133,7 +133,7 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
     TRunSummary total;
     total.ShowRejected = format.has_value();
     TRunErrors errors;
-    TResumeState resume;  // outlives the destination, whose commits call into it
+    TResumeState resume;          // outlives the destination, whose commits call into it
     std::int64_t rowsBefore = 0;  // rows of the earlier runs, so that row numbers stay apart
     std::unique_ptr<TQelFromText> importer;
     const auto runSummary = [&] {

@@ -1,9 +1,9 @@
 #include "cli/SniffCommand.h"
 
 #include <algorithm>
-#include <memory>
 #include <istream>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <sstream>
 
