@@ -156,11 +156,15 @@ bool TQelFromText::HasRow() {
     return true;
 }
 
-bool TQelFromText::ImportRow() {
+std::string_view TQelFromText::CurrentRecord() {
     if (currentRow_ < 0 || currentRow_ >= rowCount_)
         throw EListError(Format(msg::kListIndexError, currentRow_));
     Fetch(currentRow_);
-    currentLine_ = fetchedLine_;
+    return fetchedLine_;
+}
+
+bool TQelFromText::ImportRow() {
+    currentLine_ = CurrentRecord();
     currentStart_ = fetchedStart_;
     currentEnd_ = fetchedEnd_;
     if (!Fixed()) {

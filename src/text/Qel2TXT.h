@@ -53,6 +53,10 @@ class TQelFromText : public TQelBaseComponent {
     // Loads the kept record numbered CurrentRow as CurrentLine and, unless Fixed, splits it;
     // then the base step.
     bool ImportRow() override;
+    // The kept record numbered CurrentRow, read as ImportRow reads it (for a subclass that
+    // looks at the record before the base step); valid until the next row is read.
+    // "List index out of bounds (%d)" outside the kept records.
+    std::string_view CurrentRecord();
     void GetSourceValue(const Variant& name, Variant& value) override;
     // Binds the names GetSourceValue answers. A subclass that answers names its own way (its
     // own GetSourceValue) overrides this too and binds its own names or none (-1).
