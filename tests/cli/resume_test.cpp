@@ -58,21 +58,21 @@ class Resume : public QelFiles {
 TEST_F(Resume, EachLineOfAChangingLogIsLoadedOnce) {
     struct Step {
         const char* what;
-        std::function<void(Resume&)> change;  // what happens to the files before the run
-        std::vector<std::string> load;        // the run's files
+        std::function<void()> change;   // what happens to the files before the run
+        std::vector<std::string> load;  // the run's files
         const char* added;
         const char* rows;  // rows in the table after the run
     };
     const std::vector<Step> steps = {
         {"first run",
-         [](Resume& t) { t.Write("access.log", LogLines(1, 600)); },
+         [this] { Write("access.log", LogLines(1, 600)); },
          {"access.log"},
          "600",
          "600"},
-        {"nothing new", [](Resume&) {}, {"access.log"}, "0", "600"},
+        {"nothing new", [] {}, {"access.log"}, "0", "600"},
         {"the log grew",
-         [](Resume& t) {
-             std::FILE* f = std::fopen(t.Path("access.log").c_str(), "ab");
+         [this] {
+             std::FILE* f = std::fopen(Path("access.log").c_str(), "ab");
              const std::string more = LogLines(601, 1000);
              std::fwrite(more.data(), 1, more.size(), f);
              std::fclose(f);
@@ -81,35 +81,35 @@ TEST_F(Resume, EachLineOfAChangingLogIsLoadedOnce) {
          "400",
          "1000"},
         {"rotated: renamed, and a new log started",
-         [](Resume& t) {
-             std::rename(t.Path("access.log").c_str(), t.Path("access.log.1").c_str());
-             t.Write("access.log", LogLines(1001, 1100, "10.0.0.2"));
+         [this] {
+             std::rename(Path("access.log").c_str(), Path("access.log.1").c_str());
+             Write("access.log", LogLines(1001, 1100, "10.0.0.2"));
          },
          {"access.log.1", "access.log"},
          "100",
          "1100"},
         {"the old log compressed under a new name",
-         [](Resume& t) {
-             WriteGzip(t.Path("access.log.2.gz"), t.Read("access.log.1"));
-             std::remove(t.Path("access.log.1").c_str());
+         [this] {
+             WriteGzip(Path("access.log.2.gz"), Read("access.log.1"));
+             std::remove(Path("access.log.1").c_str());
          },
          {"access.log.2.gz", "access.log"},
          "0",
          "1100"},
         {"the current log replaced by a shorter one with other lines",
-         [](Resume& t) { t.Write("access.log", LogLines(2001, 2050, "10.0.0.3")); },
+         [this] { Write("access.log", LogLines(2001, 2050, "10.0.0.3")); },
          {"access.log.2.gz", "access.log"},
          "50",
          "1150"},
         {"the current log truncated and written again from its first line",
-         [](Resume& t) { t.Write("access.log", LogLines(2001, 2010, "10.0.0.3")); },
+         [this] { Write("access.log", LogLines(2001, 2010, "10.0.0.3")); },
          {"access.log"},
          "10",
          "1160"},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.what);
-        s.change(*this);
+        s.change();
         EXPECT_EQ(Load(s.load), s.added);
         EXPECT_EQ(Rows(), s.rows);
     }
