@@ -63,6 +63,8 @@ void TQelFromText::OpenInput() {
 void TQelFromText::OpenSource() {
     TQelBaseComponent::OpenSource();
     CloseSource();
+    currentLine_ = {};
+    fieldPositions_.clear();
     currentRow_ = 0;
     currentStart_ = currentEnd_ = startOffset_;
     // Bindings serve one run's evaluations.
@@ -132,8 +134,11 @@ void TQelFromText::Fetch(int row) {
 }
 
 void TQelFromText::CloseSource() {
-    currentLine_ = {};
-    fieldPositions_.clear();
+    // The row last loaded stays readable after the run (an OnAfterExecute handler may ask for
+    // it): its text is copied out of the buffer that is released here, and its field positions
+    // still describe the copy.
+    lastLine_.assign(currentLine_);
+    currentLine_ = lastLine_;
     fetchedLine_ = {};
     records_.reset();
     keeper_.reset();

@@ -90,7 +90,7 @@ class TQelFromText : public TQelBaseComponent {
     // --- Run members ---------------------------------------------------------------------------
 
     int CurrentRow() const { return currentRow_; }
-    // The record last loaded by ImportRow (empty once the source is closed).
+    // The record last loaded by ImportRow; it stays after the source is closed.
     std::string_view CurrentLine() const { return currentLine_; }
     // The byte offsets of CurrentLine in the source (after decompression; counted as
     // StartOffset counts): its first byte, and just past the separator that ends it (the end
@@ -152,6 +152,7 @@ class TQelFromText : public TQelBaseComponent {
     std::unordered_map<std::string, int> bindingIndex_;  // by name and fixed-width setting
     std::string headerLine_;
     std::string_view currentLine_;
+    std::string lastLine_;  // CurrentLine's copy once the source's buffer is released
     int currentRow_ = 0;
 };
 
