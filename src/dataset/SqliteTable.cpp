@@ -456,6 +456,7 @@ void TSqliteTable::EndBulkSync() noexcept {
 
 void TSqliteTable::Commit() {
     if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) return;
+    if (beforeCommit_) beforeCommit_(db_);
     sqlite3_stmt* s = Ready(statements_.Commit());
     TStatementUse use(s);
     Step(s, "commit the records of");
@@ -521,6 +522,7 @@ bool TSqliteTable::ReplayLog() noexcept {
             log_.Get(i, w);
             Rewrite(w);
         }
+        if (ok && beforeCommit_) beforeCommit_(db_);
     } catch (...) {
         ok = false;
     }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,6 +71,11 @@ class TSqliteTable : public TDataSet {
     sqlite3* Handle() const { return db_; }
     // Whether posted records wait in an open write transaction.
     bool InTransaction() const;
+    // Called on the connection inside every write transaction right before it commits (also
+    // the one that writes records again after SQLite took a transaction back), so that a
+    // caller's own bookkeeping is stored together with the records, or not at all. An error it
+    // raises fails the commit.
+    void SetBeforeCommit(std::function<void(sqlite3*)> hook) { beforeCommit_ = std::move(hook); }
 
     void ReadRecords(std::int64_t first, std::int64_t count,
                      std::vector<std::vector<Variant>>& out) override;
@@ -158,6 +164,7 @@ class TSqliteTable : public TDataSet {
     std::string requestedTable_;
 
     sqlite3* db_ = nullptr;
+    std::function<void(sqlite3*)> beforeCommit_;
     std::string quotedTable_;
     std::string rowid_;  // the rowid's name in SQL (an alias column or rowid/_rowid_/oid)
     std::vector<TFieldDef> defs_;
