@@ -42,6 +42,11 @@ enum TFieldType : std::uint8_t {
     ftWideString,
     ftLargeint
 };
+
+// Field types held as bytes (stored as a blob or bytea, written from Base64 text).
+bool IsBinaryFieldType(TFieldType t);
+// Field types held as a whole number.
+bool IsIntegerFieldType(TFieldType t);
 // "ftInteger" etc.
 const char* FieldTypeName(TFieldType t);
 
