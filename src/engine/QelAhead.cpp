@@ -26,51 +26,78 @@ void Ring(std::atomic<std::uint32_t>& bell) {
 
 TQelAhead::TQelAhead(std::unique_ptr<TQelRowReader> reader, TQelAheadRules rules,
                      std::int64_t first)
-    : reader_(std::move(reader)), rules_(std::move(rules)), first_(first), ring_(kSlots) {
+    : reader_(std::move(reader)),
+      rules_(std::move(rules)),
+      first_(first),
+      ring_(kSlots),
+      sizes_(kSlots, 0) {
     thread_ = std::thread([this] { Run(); });
 }
 
 TQelAhead::~TQelAhead() {
+    Stop();
+}
+
+void TQelAhead::Stop() noexcept {
+    if (!thread_.joinable()) return;
     stop_.store(true, std::memory_order_seq_cst);
     Ring(helperBell_);
     thread_.join();
 }
 
+bool TQelAhead::Full(std::uint64_t n) const {
+    const std::uint64_t filled = n - consumed_.load(std::memory_order_seq_cst);
+    return filled >= kSlots || (filled > 0 && bytes_.load(std::memory_order_seq_cst) >= kMaxBytes);
+}
+
 void TQelAhead::Run() noexcept {
-    try {
-        for (std::uint64_t n = 0;; ++n) {
-            if (n - consumed_.load(std::memory_order_acquire) >= kSlots) {
-                // The ring is full: sleep until the loop has given back half of it.
-                for (;;) {
-                    helperWaiting_.store(true, std::memory_order_seq_cst);
-                    const std::uint32_t bell = helperBell_.load(std::memory_order_seq_cst);
-                    if (stop_.load(std::memory_order_seq_cst) ||
-                        n - consumed_.load(std::memory_order_seq_cst) <= kSlots / 2) {
-                        break;
-                    }
-                    helperBell_.wait(bell, std::memory_order_seq_cst);
-                }
-                helperWaiting_.store(false, std::memory_order_seq_cst);
+    for (std::uint64_t n = 0;; ++n) {
+        if (Full(n)) {
+            // The ring is full: sleep until the loop has given back half of it.
+            for (;;) {
+                helperWaiting_.store(true, std::memory_order_seq_cst);
+                const std::uint32_t bell = helperBell_.load(std::memory_order_seq_cst);
+                if (stop_.load(std::memory_order_seq_cst) || !Full(n)) break;
+                helperBell_.wait(bell, std::memory_order_seq_cst);
             }
-            if (stop_.load(std::memory_order_acquire)) break;
-            if (!reader_->LoadRow(first_ + static_cast<std::int64_t>(n))) break;
-            Evaluate(ring_[n & (kSlots - 1)]);
-            produced_.store(n + 1, std::memory_order_seq_cst);
-            if (loopWaiting_.load(std::memory_order_seq_cst)) Ring(loopBell_);
+            helperWaiting_.store(false, std::memory_order_seq_cst);
         }
-    } catch (...) {
-        // Whatever failed (memory), the loop evaluates the rows the helper did not fill.
+        if (stop_.load(std::memory_order_acquire)) break;
+        TQelAheadRow& row = ring_[n & (kSlots - 1)];
+        // A slot that once held a very long record does not keep its memory.
+        if (row.Record.capacity() > (std::size_t{1} << 20)) std::string().swap(row.Record);
+        try {
+            if (!reader_->ReadRow(row)) break;
+        } catch (...) {
+            // Raised by the loop when it comes to this row, as reading it there would.
+            readFailure_ = std::current_exception();
+            break;
+        }
+        bool more = true;
+        try {
+            Evaluate(row);
+            row.Evaluated = true;
+        } catch (...) {
+            // Whatever failed (memory): the loop evaluates this row and the ones after it.
+            row.Evaluated = false;
+            more = false;
+        }
+        sizes_[n & (kSlots - 1)] = row.Record.size();
+        bytes_.fetch_add(row.Record.size(), std::memory_order_seq_cst);
+        produced_.store(n + 1, std::memory_order_seq_cst);
+        if (loopWaiting_.load(std::memory_order_seq_cst)) Ring(loopBell_);
+        if (!more) break;
     }
     ended_.store(true, std::memory_order_seq_cst);
     Ring(loopBell_);
 }
 
-void TQelAhead::Evaluate(Slot& slot) {
+void TQelAhead::Evaluate(TQelAheadRow& row) {
     const std::size_t count = rules_.Values.size();
-    slot.Values.resize(count);
+    row.Values.resize(count);
     for (std::size_t i = 0; i < count; ++i) {
         const TQelAheadValue& rule = rules_.Values[i];
-        Variant& value = slot.Values[i];
+        Variant& value = row.Values[i];
         // What FinishSourceValue does to a bound name's value, and then DashNull.
         value.AssignText({});
         std::string& t = value.MutableText();
@@ -96,32 +123,36 @@ void TQelAhead::Evaluate(Slot& slot) {
     }
 }
 
-std::vector<Variant>* TQelAhead::Take(std::int64_t position) {
-    if (position != first_ + static_cast<std::int64_t>(taken_)) return nullptr;
-    for (int spin = 0; produced_.load(std::memory_order_acquire) <= taken_; ++spin) {
+bool TQelAhead::WaitFor(std::uint64_t index) {
+    for (int spin = 0; produced_.load(std::memory_order_acquire) <= index; ++spin) {
         if (ended_.load(std::memory_order_seq_cst)) {
-            if (produced_.load(std::memory_order_seq_cst) > taken_) break;
-            return nullptr;
+            return produced_.load(std::memory_order_seq_cst) > index;
         }
         if (spin < 64) continue;
         loopWaiting_.store(true, std::memory_order_seq_cst);
         const std::uint32_t bell = loopBell_.load(std::memory_order_seq_cst);
-        if (produced_.load(std::memory_order_seq_cst) <= taken_ &&
+        if (produced_.load(std::memory_order_seq_cst) <= index &&
             !ended_.load(std::memory_order_seq_cst)) {
             loopBell_.wait(bell, std::memory_order_seq_cst);
         }
         loopWaiting_.store(false, std::memory_order_seq_cst);
     }
-    return &ring_[taken_ & (kSlots - 1)].Values;
+    return true;
 }
 
-void TQelAhead::Release() {
-    ++taken_;
-    consumed_.store(taken_, std::memory_order_seq_cst);
-    if (helperWaiting_.load(std::memory_order_seq_cst) &&
-        produced_.load(std::memory_order_seq_cst) - taken_ <= kSlots / 2) {
-        Ring(helperBell_);
+TQelAheadRow* TQelAhead::Row(std::int64_t position) {
+    if (position < first_ + static_cast<std::int64_t>(taken_)) return nullptr;
+    const auto index = static_cast<std::uint64_t>(position - first_);
+    // The rows before it are done with: their slots go back to the helper.
+    while (taken_ < index) {
+        if (!WaitFor(taken_)) return nullptr;
+        bytes_.fetch_sub(sizes_[taken_ & (kSlots - 1)], std::memory_order_seq_cst);
+        ++taken_;
+        consumed_.store(taken_, std::memory_order_seq_cst);
+        if (helperWaiting_.load(std::memory_order_seq_cst)) Ring(helperBell_);
     }
+    if (!WaitFor(index)) return nullptr;
+    return &ring_[index & (kSlots - 1)];
 }
 
 void TQelAheadDeleter::operator()(TQelAhead* p) const {
@@ -131,13 +162,29 @@ void TQelAheadDeleter::operator()(TQelAhead* p) const {
 // ---------------------------------------------------------------------------------------------
 // The component's side
 
-std::unique_ptr<TQelRowReader> TQelBaseComponent::AheadReader(const std::vector<int>&) {
+std::unique_ptr<TQelRowReader> TQelBaseComponent::AheadReader(const std::vector<int>&,
+                                                              std::int64_t) {
     return nullptr;
 }
 
 void TQelBaseComponent::StopAhead() noexcept {
+    if (ahead_) ahead_->Stop();
+    aheadValues_ = nullptr;
+}
+
+std::exception_ptr TQelBaseComponent::DropAhead() noexcept {
+    std::exception_ptr failure;
+    if (ahead_) {
+        ahead_->Stop();
+        failure = ahead_->ReadFailure();
+    }
     ahead_.reset();
     aheadValues_ = nullptr;
+    return failure;
+}
+
+TQelAheadRow* TQelBaseComponent::AheadRow(std::int64_t position) {
+    return ahead_ ? ahead_->Row(position) : nullptr;
 }
 
 void TQelBaseComponent::TryStartAhead() {
@@ -192,7 +239,7 @@ void TQelBaseComponent::TryStartAhead() {
             if (index >= static_cast<std::int32_t>(count)) return;
         }
     }
-    std::unique_ptr<TQelRowReader> reader = AheadReader(handles);
+    std::unique_ptr<TQelRowReader> reader = AheadReader(handles, aheadPosition_ + 1);
     if (!reader) return;
     rules.TrimSpaces = trimSpaces_;
     rules.DashNull = dashNull_;
@@ -233,11 +280,16 @@ bool TQelBaseComponent::AheadStillValid() const {
 bool TQelBaseComponent::PrepareAheadRow(std::int64_t position) {
     aheadPosition_ = position;
     aheadValues_ = nullptr;
-    if (!ahead_) return false;
-    if (AheadStillValid()) aheadValues_ = ahead_->Take(position);
-    // Something changed, or the helper has not got this row: the loop evaluates from here on.
-    if (aheadValues_ == nullptr) StopAhead();
-    return aheadValues_ != nullptr;
+    if (!ahead_ || !ahead_->Running()) return false;
+    TQelAheadRow* row = AheadStillValid() ? ahead_->Row(position) : nullptr;
+    // Something changed, or the helper has not got this row: the loop evaluates from here on
+    // (the source still takes the records the helper read).
+    if (row == nullptr || !row->Evaluated) {
+        StopAhead();
+        return false;
+    }
+    aheadValues_ = &row->Values;
+    return true;
 }
 
 bool TQelBaseComponent::ImportAheadRow() {
@@ -246,7 +298,6 @@ bool TQelBaseComponent::ImportAheadRow() {
     Variant::Array& rows = rowValues_.MutableElements();
     for (std::size_t i = 0; i < values.size(); ++i)
         std::swap(rows[i].MutableElements()[2], values[i]);
-    ahead_->Release();
     ++aheadRows_;
     currentFieldIndex_ = -1;
     // What TakeRowValues does: the entries' names and source texts are those they took from

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <istream>
@@ -290,6 +291,7 @@ struct TQelEvalStateDeleter {
 // Evaluation ahead of the row loop (engine/QelAhead.h).
 class TQelAhead;
 class TQelRowReader;
+struct TQelAheadRow;
 struct TQelAheadDeleter {
     void operator()(TQelAhead* p) const;
 };
@@ -507,15 +509,25 @@ class TQelBaseComponent : public TComponent {
     void CheckDestination() const;
     static EImportError DestinationGoneError();
 
-    // Ahead evaluation. A source that can be read by another thread gives a reader of its
-    // rows whose bound names `handles` it answers, or nullptr (the base: none).
-    virtual std::unique_ptr<TQelRowReader> AheadReader(const std::vector<int>& handles);
+    // Ahead evaluation. A source whose rows another thread can read gives a reader of its
+    // rows from row `first` of the loop on, answering its bound names `handles` as
+    // GetBoundSourceValue would, or nullptr (the base: none). The source lends the reader its
+    // reading state and must not touch it until the helper is stopped (StopAhead, DropAhead).
+    virtual std::unique_ptr<TQelRowReader> AheadReader(const std::vector<int>& handles,
+                                                       std::int64_t first);
     // Called by the source's ImportRow before the base step with the position of the row in
     // hand (0 for the first row of the loop): true when that row's values were evaluated
     // ahead, so that the base step takes them and the source need not split the row.
     bool PrepareAheadRow(std::int64_t position);
-    // Stops the helper and throws its work away (before the source changes what it reads).
+    // Whether a helper exists, running or stopped with rows the source has not taken yet.
+    bool AheadActive() const { return ahead_ != nullptr; }
+    // The row at `position` the helper read (waiting for it while the helper runs), whose
+    // record the source takes; nullptr when the helper has not got it.
+    TQelAheadRow* AheadRow(std::int64_t position);
+    // Stops the helper; its values are no longer used, the rows it read stay for AheadRow.
     void StopAhead() noexcept;
+    // Stops the helper and throws away what it read; gives what reading raised in it.
+    std::exception_ptr DropAhead() noexcept;
 
     // Run tables, for source subclasses that build their own.
     Variant keyEntries_;
@@ -529,6 +541,12 @@ class TQelBaseComponent : public TComponent {
     void RunRows();
     // Writes the record of an accepted row.
     void WriteRecord();
+    // Remembers a write of the run that succeeded (its action raised a counter).
+    void RememberWrite(TQelAction action);
+    // The destination may lose writes after they succeeded (a failed commit): takes back the
+    // counters of as many of the latest remembered writes as it reports lost since last asked,
+    // and counts them in TotalErrors.
+    void TakeBackLostWrites(const TDataSet& ds);
     // Offers a row error to OnErrorEvent; true when the handler asks to stop the run.
     bool OfferError(const std::exception_ptr& error);
     // Starts and ends the per-run state of the value evaluation.
@@ -618,6 +636,10 @@ class TQelBaseComponent : public TComponent {
         char Delimiter = 0;
         char Qualifier = 0;
     } aheadGuard_;
+    // The run's writes that succeeded, newest last, as runs of one action: the action in the
+    // top two bits, the run's length below. A run of one mode is one entry.
+    std::vector<std::uint32_t> writes_;
+    std::int64_t lostSeen_ = 0;  // the destination's LostRecords when last asked
 };
 
 }  // namespace qel

@@ -55,7 +55,7 @@ std::unique_ptr<TQelParser> MakeParser(TQelBaseComponent& host, const std::strin
 }  // namespace
 
 void TQelBaseComponent::BeginEvaluation() {
-    StopAhead();
+    DropAhead();
     aheadPosition_ = -1;
     aheadTried_ = false;
     aheadRows_ = 0;
@@ -63,7 +63,7 @@ void TQelBaseComponent::BeginEvaluation() {
 }
 
 void TQelBaseComponent::EndEvaluation() {
-    StopAhead();
+    StopAhead();  // the source may still take the records the helper read
     eval_.reset();
 }
 

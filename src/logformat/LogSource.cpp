@@ -1,6 +1,7 @@
 #include "logformat/LogSource.h"
 
 #include "core/TextUtil.h"
+#include "engine/QelAhead.h"
 
 namespace qel {
 
@@ -15,7 +16,7 @@ TQelFromLog::TQelFromLog(TComponent* owner) : TQelFromText(owner) {
 }
 
 bool TQelFromLog::ImportRow() {
-    line_ = Lines()[CurrentRow()];
+    line_ = CurrentRecord();
     if (format_ == nullptr) throw EImportError("No log format is set");
     if (!format_->Match(line_, values_, reason_)) {
         throw ELogLineError(Format("line %lld: %s", static_cast<long long>(LineNumber()), reason_));
@@ -39,6 +40,10 @@ int TQelFromLog::BindSourceName(const std::string& name) {
 void TQelFromLog::GetBoundSourceValue(int handle, Variant& value) {
     const auto i = static_cast<std::size_t>(handle);
     value = i < values_.size() ? values_[i] : Variant::Null();
+}
+
+std::unique_ptr<TQelRowReader> TQelFromLog::AheadReader(const std::vector<int>&, std::int64_t) {
+    return nullptr;
 }
 
 void TQelFromLog::CreateMappings() {

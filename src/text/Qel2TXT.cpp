@@ -1,18 +1,33 @@
 #include "text/Qel2TXT.h"
 
 #include <algorithm>
-#include <typeinfo>
 #include <utility>
 
+#include "core/Errors.h"
 #include "core/TextUtil.h"
 #include "engine/ImpCnst.h"
+#include "engine/QelAhead.h"
 
 namespace qel {
+
+namespace {
+constexpr const char* kSourceChanged = "The source %s changed while it was read";
+}  // namespace
 
 TQelFromText::TQelFromText(TComponent* owner) : TQelBaseComponent(owner) {
     // The base constructor could only see its own extension.
     ApplyDefaultSourceFileName();
     SetSourceKind(kTextSourceKind);
+}
+
+TQelFromText::~TQelFromText() {
+    // The helper reads this source's record stream: it stops before the stream goes.
+    TakeBackStream();
+}
+
+void TQelFromText::TakeBackStream() noexcept {
+    DropAhead();
+    lent_ = false;
 }
 
 std::string TQelFromText::GetFileFilter() {
@@ -46,41 +61,151 @@ TRecordRules TQelFromText::Rules() const {
     return rules;
 }
 
+std::string TQelFromText::SourceName() const {
+    return SourceStream() != nullptr ? std::string("stream") : SourceFileName();
+}
+
+void TQelFromText::OpenInput() {
+    std::unique_ptr<TByteInput> raw = SourceStream() != nullptr ? OpenStreamInput(*SourceStream())
+                                                                : OpenFileInput(SourceFileName());
+    input_ = Decompressed(std::move(raw), compression_, SourceName());
+    if (startOffset_ > 0) input_->Skip(static_cast<std::uint64_t>(startOffset_));
+}
+
 void TQelFromText::OpenSource() {
-    StopAhead();
     TQelBaseComponent::OpenSource();
-    fieldsPending_ = false;
+    CloseSource();
     currentLine_ = {};
-    currentRow_ = 0;
     fieldPositions_.clear();
+    fieldsPending_ = false;
+    currentRow_ = 0;
+    currentStart_ = currentEnd_ = startOffset_;
     // Bindings serve one run's evaluations.
     bindings_.clear();
     bindingIndex_.clear();
-    if (SourceStream() != nullptr) {
-        ReadLines(Rules(), headerLine_, *SourceStream(), lines_);
+    // The settings of this run; a handler that changes them later does not change the reading.
+    separator_ = RecordSeparatorCustom();
+    rules_ = Rules();
+    rules_.Separator = separator_;
+    try {
+        OpenInput();
+        // The counting pass: the kept records and the header line.
+        auto counter =
+            std::make_unique<TRecordStream>(*input_, rules_.Separator, rules_.Qualifier,
+                                            rules_.Delimiter, chunkSize_, StartOffsetBytes());
+        TRecordKeeper keeper(rules_);
+        std::string_view record;
+        bool more = true;
+        while (!keeper.Done() && (more = counter->Next(record))) keeper.Offer(record, &headerLine_);
+        rowCount_ = static_cast<int>(std::min<std::int64_t>(keeper.Kept(), INT32_MAX));
+        countedBytes_ = counter->Position() - StartOffsetBytes();
+        countedToTheEnd_ = !more;
+        StartReading(std::move(counter));
+    } catch (...) {
+        CloseSource();
+        throw;
+    }
+}
+
+std::uint64_t TQelFromText::StartOffsetBytes() const {
+    return static_cast<std::uint64_t>(startOffset_);
+}
+
+void TQelFromText::StartReading(std::unique_ptr<TRecordStream> counted) {
+    TakeBackStream();
+    readError_ = nullptr;
+    fetched_ = -1;
+    fetchedLine_ = {};
+    if (counted != nullptr && counted->Restart()) {
+        // The whole counted input is still at hand.
+        records_ = std::move(counted);
     } else {
-        ReadLines(Rules(), headerLine_, SourceFileName(), lines_);
+        counted.reset();
+        records_.reset();
+        input_->Rewind();
+        if (startOffset_ > 0) input_->Skip(StartOffsetBytes());
+        records_ = std::make_unique<TRecordStream>(*input_, rules_.Separator, rules_.Qualifier,
+                                                   rules_.Delimiter, chunkSize_, StartOffsetBytes(),
+                                                   countedBytes_, countedToTheEnd_);
+    }
+    keeper_ = std::make_unique<TRecordKeeper>(rules_);
+}
+
+void TQelFromText::Fetch(int row) {
+    if (row == fetched_) return;
+    // A helper dropped before it gave back what it read leaves the stream past fetched_.
+    if (lent_ && !AheadActive()) StartReading(nullptr);
+    if (row < fetched_) StartReading(nullptr);
+    while (fetched_ < row) {
+        if (lent_) {
+            if (TQelAheadRow* ahead = AheadRow(fetched_ + 1)) {
+                std::string& held = held_[heldTurn_ ^= 1];
+                held.swap(ahead->Record);
+                ++fetched_;
+                fetchedLine_ = held;
+                fetchedStart_ = ahead->Start;
+                fetchedEnd_ = ahead->End;
+                continue;
+            }
+            // The helper has no more rows: the stream goes on from where it left off.
+            readError_ = DropAhead();
+            lent_ = false;
+        }
+        if (readError_) std::rethrow_exception(readError_);
+        std::string_view record;
+        bool kept = false;
+        while (!kept && !keeper_->Done() && records_->Next(record))
+            kept = keeper_->Offer(record, nullptr);
+        if (!kept) throw EInOutError(Format(kSourceChanged, SourceName()));
+        records_->Pin();
+        ++fetched_;
+        fetchedLine_ = record;
+        fetchedStart_ = static_cast<std::int64_t>(records_->RecordStart());
+        fetchedEnd_ = static_cast<std::int64_t>(records_->RecordEnd());
     }
 }
 
 void TQelFromText::CloseSource() {
-    StopAhead();
+    TakeBackStream();
     SplitCurrentLine();  // the fields of a row evaluated ahead describe the copy too
     // The row last loaded stays readable after the run (an OnAfterExecute handler may ask for
     // it): its text is copied out of the buffer that is released here, and its field positions
     // still describe the copy.
     lastLine_.assign(currentLine_);
     currentLine_ = lastLine_;
-    lines_.Clear();
+    fetchedLine_ = {};
+    records_.reset();
+    keeper_.reset();
+    if (input_ != nullptr) {
+        // A stream is left at its end; a failure to get there changes nothing that was read.
+        try {
+            input_->Finish();
+        } catch (const std::exception&) {
+        }
+        input_.reset();
+    }
+    rowCount_ = 0;
+    fetched_ = -1;
 }
 
 bool TQelFromText::HasRow() {
     const std::int64_t span = static_cast<std::int64_t>(RowLast()) - RowFirst();
-    return currentRow_ < lines_.Count() && currentRow_ <= span;
+    if (currentRow_ < 0 || currentRow_ >= rowCount_ || currentRow_ > span) return false;
+    Fetch(currentRow_);
+    return true;
+}
+
+std::string_view TQelFromText::CurrentRecord() {
+    if (currentRow_ < 0 || currentRow_ >= rowCount_)
+        throw EListError(Format(msg::kListIndexError, currentRow_));
+    Fetch(currentRow_);
+    return fetchedLine_;
 }
 
 bool TQelFromText::ImportRow() {
-    currentLine_ = lines_[currentRow_];
+    currentLine_ = CurrentRecord();
+    currentStart_ = fetchedStart_;
+    currentEnd_ = fetchedEnd_;
     fieldsPending_ = false;
     if (PrepareAheadRow(currentRow_)) {
         // Split later, if at all, as it would have been split now.
@@ -102,22 +227,36 @@ void TQelFromText::SplitCurrentLine() const {
 
 namespace {
 
-// The kept records read by position, split and answered as the source answers bound names,
-// with a split buffer and the references of its own.
+// The kept records after the current one, read from the run's record stream on the helper
+// thread, split and answered as the source answers bound names, with a split buffer and the
+// references of its own.
 class TTextRowReader : public TQelRowReader {
   public:
-    TTextRowReader(const TTextLines& lines, std::int64_t rows, bool fixed, char delimiter,
-                   char qualifier, std::vector<TSourceReference> references)
-        : lines_(lines),
+    TTextRowReader(TRecordStream& records, TRecordKeeper& keeper, std::int64_t next,
+                   std::int64_t rows, bool fixed, char delimiter, char qualifier,
+                   std::vector<TSourceReference> references)
+        : records_(records),
+          keeper_(keeper),
+          next_(next),
           rows_(rows),
           fixed_(fixed),
           delimiter_(delimiter),
           qualifier_(qualifier),
           references_(std::move(references)) {}
 
-    bool LoadRow(std::int64_t position) override {
-        if (position < 0 || position >= rows_) return false;
-        line_ = lines_[static_cast<int>(position)];
+    bool ReadRow(TQelAheadRow& row) override {
+        if (next_ >= rows_) return false;
+        std::string_view record;
+        bool kept = false;
+        while (!kept && !keeper_.Done() && records_.Next(record))
+            kept = keeper_.Offer(record, nullptr);
+        // A counted record that is missing: the loop reads on by itself and finds out.
+        if (!kept) return false;
+        ++next_;
+        row.Record.assign(record);
+        row.Start = static_cast<std::int64_t>(records_.RecordStart());
+        row.End = static_cast<std::int64_t>(records_.RecordEnd());
+        line_ = row.Record;
         if (!fixed_) SplitDelimited(line_, delimiter_, qualifier_, fields_);
         return true;
     }
@@ -128,7 +267,9 @@ class TTextRowReader : public TQelRowReader {
     }
 
   private:
-    const TTextLines& lines_;
+    TRecordStream& records_;
+    TRecordKeeper& keeper_;
+    std::int64_t next_;
     std::int64_t rows_;
     bool fixed_;
     char delimiter_;
@@ -140,9 +281,12 @@ class TTextRowReader : public TQelRowReader {
 
 }  // namespace
 
-std::unique_ptr<TQelRowReader> TQelFromText::AheadReader(const std::vector<int>& handles) {
-    // A subclass may answer rows and names its own way.
-    if (typeid(*this) != typeid(TQelFromText)) return nullptr;
+std::unique_ptr<TQelRowReader> TQelFromText::AheadReader(const std::vector<int>& handles,
+                                                         std::int64_t first) {
+    if (lent_ || records_ == nullptr || keeper_ == nullptr || first != fetched_ + 1 ||
+        currentRow_ != fetched_) {
+        return nullptr;
+    }
     std::vector<TSourceReference> references(bindings_.size());
     for (int handle : handles) {
         if (handle < 0 || static_cast<std::size_t>(handle) >= bindings_.size()) return nullptr;
@@ -150,12 +294,15 @@ std::unique_ptr<TQelRowReader> TQelFromText::AheadReader(const std::vector<int>&
         if (b.Fixed != Fixed()) return nullptr;
         references[static_cast<std::size_t>(handle)] = b.Reference;
     }
-    // The rows HasRow lets the loop reach.
-    const std::int64_t span = static_cast<std::int64_t>(RowLast()) - RowFirst();
-    const std::int64_t rows =
-        std::max<std::int64_t>(0, std::min<std::int64_t>(lines_.Count(), span + 1));
-    return std::make_unique<TTextRowReader>(lines_, rows, Fixed(), FieldDelimiterCustom(),
-                                            TextQualifierCustom(), std::move(references));
+    auto reader = std::make_unique<TTextRowReader>(*records_, *keeper_, first, rowCount_, Fixed(),
+                                                   FieldDelimiterCustom(), TextQualifierCustom(),
+                                                   std::move(references));
+    // The record in hand lives in the stream's buffer, which the helper reads on into.
+    std::string& held = held_[heldTurn_ ^= 1];
+    held.assign(fetchedLine_);
+    fetchedLine_ = currentLine_ = held;
+    lent_ = true;
+    return reader;
 }
 
 void TQelFromText::GetSourceValue(const Variant& name, Variant& value) {

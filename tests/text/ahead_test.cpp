@@ -122,6 +122,13 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
     if (chance(10)) q.SetRowFirst(number(1, 5));
     if (chance(10)) q.SetRowLast(number(1, 200));
     if (chance(20)) q.SetAbortOnProblem(false);
+    // Records that cross chunk boundaries, and runs resumed part-way into the log.
+    static const std::size_t chunks[] = {1, 7, 64, 1000, TQelFromText::kDefaultReadChunkSize};
+    q.SetReadChunkSize(chunks[number(0, 4)]);
+    if (chance(20)) {
+        q.SetStartOffset(number(0, static_cast<int>(log.size())));
+        q.SetRowFieldNames(0);
+    }
 
     auto counters = [&q] {
         const TQelStatistic& s = q.Statistic();
@@ -134,7 +141,7 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
 
     // Which rows the handlers act at, drawn now so that both runs draw the same.
     const int changeAt = chance(40) ? number(1, 150) : -1;
-    const int changeKind = number(0, 5);
+    const int changeKind = number(0, 6);
     const int abortAt = chance(15) ? number(1, 150) : -1;
     const int cancelAt = chance(15) ? number(1, 20) : -1;
     const int stopOnErrorAt = chance(15) ? number(1, 5) : -1;
@@ -156,7 +163,9 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
     if (chance(60)) {
         q.OnAfterRecordEvent = [&](TQelBaseComponent&, bool& abort) {
             const int row = q.Statistic().TotalImported();
-            log_("After" + counters() + " " + Describe(q.RowValues()));
+            log_("After" + counters() + " " + Describe(q.RowValues()) + " at " +
+                 std::to_string(q.CurrentRecordStart()) + "-" +
+                 std::to_string(q.CurrentRecordEnd()) + " " + std::string(q.CurrentLine()));
             if (row == abortAt) abort = true;
             if (row != changeAt) return;
             // A setting the evaluation follows changes in the middle of the run.
@@ -181,6 +190,9 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
                     break;
                 case 5:
                     q.DataFormats().SetBooleanTrue("abc");
+                    break;
+                case 6:
+                    q.SetRowLast(row + 5);  // the loop ends early; the helper read on
                     break;
             }
         };
@@ -217,7 +229,9 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
     }
     const TQelStatistic& s = q.Statistic();
     out.statistic = "result " + std::to_string(s.Result()) + " count " +
-                    std::to_string(s.TotalCount()) + counters();
+                    std::to_string(s.TotalCount()) + counters() + " last " +
+                    std::string(q.CurrentLine()) + " ends " + std::to_string(q.CurrentRecordEnd()) +
+                    " error " + q.LastError();
     out.rows = Dump(table);
     out.ahead = q.RowsEvaluatedAhead();
     SetWindowSystem(previous);
