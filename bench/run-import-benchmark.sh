@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Loads one generated access log four ways and prints wall time, speed and peak memory:
+# Loads one generated access log five ways and prints wall time, speed and peak memory:
 #   (1) qel import with the log loader's settings        (2) the sqlite3 shell's .import
 #   (3) a bare hand-written C++ loop (the floor)          (4) qel import, append-update keyed on a column
+#   (5) DuckDB's read_csv of the same six fields into a DuckDB file (bench/duckdb; needs node and
+#       npm, which install DuckDB's own package there at the first run; skipped without them)
 # usage: bench/run-import-benchmark.sh [LINES] [BUILD_DIR]
 set -euo pipefail
 lines=${1:-1000000}
@@ -20,6 +22,18 @@ done
 
 [ -s "$log" ] || "$build/bench/loggen/qel_loggen" "$lines" > "$log"
 bytes=$(stat -c %s "$log")
+
+# DuckDB through its npm package, installed beside its script (never committed, never linked).
+duckdb_dir="$root/bench/duckdb"
+duckdb_note=""
+if command -v node > /dev/null && command -v npm > /dev/null; then
+  if [ ! -d "$duckdb_dir/node_modules/@duckdb/node-api" ]; then
+    (cd "$duckdb_dir" && npm install --no-package-lock --no-audit --no-fund --silent) > /dev/null 2>&1 ||
+      duckdb_note="(5) skipped: npm could not install @duckdb/node-api"
+  fi
+else
+  duckdb_note="(5) skipped: node and npm are needed for DuckDB"
+fi
 
 qel_args=(--quiet --map Host=Field1 --map DateTime=Field4 --map URL=Field6 --map Code=Field7
           --map Size=Field8 --map Ref=Field9 --delimiter space --qualifier quot
@@ -62,10 +76,16 @@ for ((round = 0; round < repeat; round++)); do
   # The table of (1), which holds the rows, with an index on the key column.
   run update 'cp "$work/qel.db" "$work/update.db"; sqlite3 "$work/update.db" "CREATE INDEX log_datetime ON log (DateTime);"' \
     "$build/src/cli/qel" import "${qel_args[@]}" --mode append-update --keys DateTime "$log" "$work/update.db"
+
+  if [ -z "$duckdb_note" ]; then
+    run duckdb 'rm -f "$work/duck.db" "$work/duck.db.wal"' node "$duckdb_dir/load.mjs" "$log" "$work/duck.db"
+  fi
 done
+names=(qel sqlite3 bare update)
+[ -z "$duckdb_note" ] && names+=(duckdb)
 
 declare -A secs
-for name in qel sqlite3 bare update; do
+for name in "${names[@]}"; do
   secs[$name]=$(printf '%s\n' ${walls[$name]} | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
 done
 
@@ -73,22 +93,41 @@ rows_qel=$(sqlite3 "$work/qel.db" "SELECT count(*) FROM log")
 rows_shell=$(sqlite3 "$work/shell.db" "SELECT count(*) FROM t")
 rows_bare=$(sqlite3 "$work/bare.db" "SELECT count(*) FROM log")
 rows_update=$(sqlite3 "$work/update.db" "SELECT count(*) FROM log")
+rows_duckdb=0
+[ -z "$duckdb_note" ] && rows_duckdb=$(awk '/^rows / {print $2}' "$work/out-duckdb.txt")
 
 printf '\nAccess log: %s lines, %.1f MB (%s); median of %s rounds\n\n' "$lines" "$(echo "$bytes / 1000000" | bc -l)" "$log" "$repeat"
 printf '%-28s %10s %8s %12s %8s %10s %8s %8s\n' run rows seconds rows/s MB/s "peak MB" "vs (2)" "vs (3)"
-for name in qel sqlite3 bare update; do
+for name in "${names[@]}"; do
   case $name in
     qel) label="(1) qel import"; rows=$rows_qel ;;
     sqlite3) label="(2) sqlite3 .import"; rows=$rows_shell ;;
     bare) label="(3) bare C++ loop"; rows=$rows_bare ;;
     update) label="(4) qel append-update"; rows=$rows_update ;;
+    duckdb) label="(5) DuckDB read_csv"; rows=$rows_duckdb ;;
   esac
   awk -v l="$label" -v r="$rows" -v s="${secs[$name]}" -v b="$bytes" -v m="${rss[$name]}" \
       -v s2="${secs[sqlite3]}" -v s3="${secs[bare]}" 'BEGIN {
         if (s <= 0) s = 0.001;
         printf "%-28s %10d %8.2f %12.0f %8.1f %10.1f %8.2f %8.2f\n", l, r, s, r / s, b / 1e6 / s, m / 1024, s / s2, s / s3 }'
 done
-printf '\nSeconds of every round: (1) %s (2) %s (3) %s (4) %s\n\n' "${walls[qel]}" "${walls[sqlite3]}" "${walls[bare]}" "${walls[update]}"
+printf '\nSeconds of every round: (1) %s (2) %s (3) %s (4) %s' "${walls[qel]}" "${walls[sqlite3]}" "${walls[bare]}" "${walls[update]}"
+[ -z "$duckdb_note" ] && printf ' (5) %s' "${walls[duckdb]}"
+printf '\n\n'
+[ -n "$duckdb_note" ] && printf '%s\n\n' "$duckdb_note"
+
+# The ratios the targets are stated in.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b <= 0) b = 0.001; printf "%.2f", a / b }'; }
+printf '%-34s %6s\n' "ratio" "value"
+printf '%-34s %6s\n' "(1) / (3) qel against the floor" "$(ratio "${secs[qel]}" "${secs[bare]}")"
+if [ -z "$duckdb_note" ]; then
+  printf '%-34s %6s\n' "(1) / (5) qel against DuckDB" "$(ratio "${secs[qel]}" "${secs[duckdb]}")"
+else
+  printf '%-34s %6s\n' "(1) / (5) qel against DuckDB" "-"
+fi
+printf '%-34s %6s\n' "(1) / (2) qel against .import" "$(ratio "${secs[qel]}" "${secs[sqlite3]}")"
+printf '%-34s %6s\n' "(4) / (1) append-update / append" "$(ratio "${secs[update]}" "${secs[qel]}")"
+printf '%-34s %6.1f\n\n' "(1) peak memory, MB" "$(echo "${rss[qel]} / 1024" | bc -l)"
 
 # PostgreSQL, when its server binaries are installed (QEL_BENCH_PG=0 leaves it out): a section of
 # its own, on a throwaway server, against psql's \copy of the same six columns.

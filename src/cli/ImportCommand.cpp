@@ -78,7 +78,6 @@ std::vector<std::string> ExpandSources(const std::vector<std::string>& given) {
 // What the runs of one `qel import` share: the rejects file and the row errors seen.
 struct TRunErrors {
     std::unique_ptr<TRejectsFile> Rejects;
-    std::string LastRowError;   // the error that ended the run, with --stop-on-error
     std::string FirstRowError;  // the first row error, for the note on skipped rows
     std::int64_t LastFailedRow = -1;
     int FailedRows = 0;     // rows that failed evaluation, conversion or their write
@@ -116,6 +115,7 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
     std::unique_ptr<TQelFromText> importer;
     const auto runSummary = [&] {
         TRunSummary s = SummaryOf(importer->Statistic(), MillisecondsSince(start));
+        s.Error = importer->LastError();
         return s;
     };
     try {
@@ -183,7 +183,6 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
                         errors.Rejects->Write(row, importer->CurrentLine(), error.Message());
                     }
                 }
-                errors.LastRowError = error.Message();
                 if (!o.StopOnError) abort = false;
                 if (rejectedLine && o.MaxErrors && errors.RejectedLines > *o.MaxErrors) {
                     errors.TooManyRejected = true;
@@ -215,6 +214,7 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
         err << e.what() << '\n';
         if (importer) AddRun(total, runSummary());
         if (total.Result == irExecuted || total.Result == irCanceled) total.Result = irFailed;
+        if (total.Error.empty()) total.Error = e.what();
         total.Rejected = errors.RejectedLines;
         total.ElapsedMs = MillisecondsSince(start);
         PrintSummary(out, total, o.Json);
@@ -228,8 +228,9 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
         if (errors.TooManyRejected) {
             err << "More than " << *o.MaxErrors << (*o.MaxErrors == 1 ? " line was" : " lines were")
                 << " rejected (--max-errors)" << '\n';
-        } else if (o.StopOnError && !errors.LastRowError.empty()) {
-            err << errors.LastRowError << '\n';
+        } else if (!total.Error.empty()) {
+            // Why (with --stop-on-error, the row error that ended the run).
+            err << total.Error << '\n';
         }
     } else if (total.Result == irCanceled && !o.Quiet) {
         err << impcnst::SImportCanceled << '\n';

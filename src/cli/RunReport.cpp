@@ -8,12 +8,22 @@
 namespace qel::cli {
 
 TRunSummary SummaryOf(const TQelStatistic& s, std::int64_t elapsedMs) {
-    return {s.Result(),       s.TotalImported(), s.TotalErrors(), s.TotalAdded(),
-            s.TotalUpdated(), s.TotalDeleted(),  elapsedMs};
+    TRunSummary summary;
+    summary.Result = s.Result();
+    summary.Processed = s.TotalImported();
+    summary.Errors = s.TotalErrors();
+    summary.Added = s.TotalAdded();
+    summary.Updated = s.TotalUpdated();
+    summary.Deleted = s.TotalDeleted();
+    summary.ElapsedMs = elapsedMs;
+    return summary;
 }
 
 void AddRun(TRunSummary& total, const TRunSummary& run) {
-    if (total.Result == irUnknown || total.Result == irExecuted) total.Result = run.Result;
+    if (total.Result == irUnknown || total.Result == irExecuted) {
+        total.Result = run.Result;
+        total.Error = run.Error;
+    }
     total.Processed += run.Processed;
     total.Errors += run.Errors;
     total.Added += run.Added;
@@ -49,7 +59,9 @@ void PrintSummary(std::ostream& out, const TRunSummary& s, bool json) {
         j["Updated"] = s.Updated;
         j["Deleted"] = s.Deleted;
         j["Elapsed"] = s.ElapsedMs;
-        out << j.dump() << '\n';
+        if (!s.Error.empty()) j["Error"] = s.Error;
+        // A message may quote source bytes that are not UTF-8: those become U+FFFD.
+        out << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     } else {
         out << "Result: " << ResultText(s.Result) << '\n'
             << "Processed: " << s.Processed << '\n'

@@ -31,6 +31,7 @@ struct TRunSummary {
     // Lines of a log that did not fit its format; told only for log runs.
     int Rejected = 0;
     bool ShowRejected = false;
+    std::string Error;  // why a failed run failed; empty otherwise
 };
 
 TRunSummary SummaryOf(const TQelStatistic& statistic, std::int64_t elapsedMs);
@@ -41,7 +42,8 @@ void AddRun(TRunSummary& total, const TRunSummary& run);
 const char* ResultText(TQelResult result);
 // Seven lines "Result: Executed", "Processed: N", ..., "Elapsed: N ms" ("Rejected: N" after
 // "Errors" when the summary shows rejected lines); or, with `json`, one object with the same
-// keys (Elapsed in milliseconds) on one line.
+// keys (Elapsed in milliseconds) on one line, and "Error" after them when the run failed for a
+// known reason.
 void PrintSummary(std::ostream& out, const TRunSummary& summary, bool json);
 TExitStatus ExitStatusOf(TQelResult result);
 

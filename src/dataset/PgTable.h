@@ -5,7 +5,8 @@
 // (unquoted names fold to lower case; double quotes keep them). Fields and their types come from
 // the columns' types. A record is addressed by the table's integer primary key when it has a
 // one-column one, and then kept in key order; otherwise by its physical place (ctid), in the
-// table's physical order, where an updated record moves to the new version's place.
+// table's physical order, where an updated record moves to the new version's place (and a
+// COPY may put a later record into room left on an earlier page: a heap has no insertion order).
 //
 // Writes are grouped in one transaction that FlushBuffers, the end of the outermost
 // DisableControls stretch and Close commit; outside such a stretch every Post commits at once.

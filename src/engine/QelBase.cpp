@@ -146,10 +146,18 @@ void TQelBaseComponent::Notification(TComponent* component, TOperation operation
     if (component == runDataSet_) runDataSet_ = nullptr;
 }
 
+EImportError TQelBaseComponent::DestinationGoneError() {
+    return EImportError(Format(impcnst::SPropertyNotSpecified, "DataSet"));
+}
+
 TDataSet& TQelBaseComponent::Destination() const {
     TDataSet* ds = looping_ ? runDataSet_ : dataSet_;
-    if (!ds) throw EImportError(Format(impcnst::SPropertyNotSpecified, "DataSet"));
+    if (!ds) throw DestinationGoneError();
     return *ds;
+}
+
+void TQelBaseComponent::CheckDestination() const {
+    if (DestinationGone()) throw DestinationGoneError();
 }
 
 void TQelBaseComponent::Assign(const TPersistent& source) {

@@ -313,6 +313,10 @@ class TQelBaseComponent : public TComponent {
     // this run only; the caller keeps ownership.
     virtual void ImportFromStream(std::istream& stream);
     bool Running() const { return running_; }
+    // The message of the error that made the last run fail (irFailed); empty after a run that
+    // did not fail, and while a run is in progress. Errors that Execute raises to its caller
+    // (the checks, the opening of the source) are not kept here.
+    const std::string& LastError() const { return lastError_; }
 
     // --- Virtual steps (base behaviour; a source subclass overrides the source half) -----------
 
@@ -478,6 +482,12 @@ class TQelBaseComponent : public TComponent {
 
     // The destination dataset; raises the required-setting error when there is none.
     TDataSet& Destination() const;
+    // Whether the destination of the row loop in progress has been destroyed (by a handler).
+    bool DestinationGone() const { return looping_ && runDataSet_ == nullptr; }
+    // Raises the required-setting error naming DataSet when the destination is gone; called
+    // after every host event of a row, which may destroy it.
+    void CheckDestination() const;
+    static EImportError DestinationGoneError();
 
     // Run tables, for source subclasses that build their own.
     Variant keyEntries_;
@@ -542,6 +552,7 @@ class TQelBaseComponent : public TComponent {
     std::istream* sourceStream_ = nullptr;
     std::unique_ptr<TfrmQelProcess> progressDialog_;
     bool running_ = false;
+    std::string lastError_;
     // The destination of the row loop in progress (cleared if it is destroyed meanwhile).
     TDataSet* runDataSet_ = nullptr;
     bool looping_ = false;

@@ -17,6 +17,9 @@ bool IsKeyMode(TImportMode mode) {
     return mode == imUpdate || mode == imAppendUpdate || mode == imDelete;
 }
 
+// What an error that is no std::exception is reported as.
+constexpr const char* kUnknownError = "Unknown error";
+
 const char* OutcomeMessage(TQelResult outcome) {
     switch (outcome) {
         case irExecuted:
@@ -44,6 +47,7 @@ void TQelBaseComponent::Execute() {
     } runningFlag{running_};
 
     statistic_->SetResult(irUnknown);
+    lastError_.clear();
     if (OnBeforeExecute) OnBeforeExecute(*this);
     std::string missing;
     if (CheckRequired(missing)) throw EImportError(Format(impcnst::SPropertyNotSpecified, missing));
@@ -79,8 +83,12 @@ void TQelBaseComponent::Execute() {
         // Generated lines serve this run only; after a failure they stay for inspection.
         if (generated) mappings_.Clear();
         outcome = (ProgressCanceled() || abortRequested_) ? irCanceled : irExecuted;
+    } catch (const std::exception& e) {
+        outcome = irFailed;
+        lastError_ = e.what();
     } catch (...) {
         outcome = irFailed;
+        lastError_ = kUnknownError;
     }
     statistic_->SetResult(outcome);
 
@@ -145,6 +153,9 @@ void TQelBaseComponent::ImportData() {
         }
     }
     if (runDataSet_ != nullptr && runDataSet_ != dataSet_) RemoveFreeNotification(runDataSet_);
+    // A destination destroyed by a handler fails the run however the loop ended.
+    if (runDataSet_ == nullptr && !failure)
+        failure = std::make_exception_ptr(DestinationGoneError());
     runDataSet_ = nullptr;
     if (failure) std::rethrow_exception(failure);
 }
@@ -179,26 +190,30 @@ void TQelBaseComponent::RunRows() {
     abortRequested_ = false;
     int step = 0;
     while (!abortRequested_ && !ProgressCanceled() && HasRow()) {
-        // A destination destroyed by a handler ends the run as a failure, not as rows that
-        // silently go nowhere.
-        if (runDataSet_ == nullptr)
-            throw EImportError(Format(impcnst::SPropertyNotSpecified, "DataSet"));
         if (animatedStatus_ && step >= st.UpdateStep()) {
             UpdateProgress(impcnst::SImporting, st.TotalImported(), st.TotalErrors(),
                            st.TotalAdded(), st.TotalDeleted(), st.TotalUpdated());
             step = 0;
         }
+        // Host code runs while the dialog pumps messages, and in every event of the row: a
+        // destination destroyed there ends the run as a failure, not as rows written into
+        // freed memory or silently going nowhere.
+        CheckDestination();
         ++step;
         st.SetTotalImported(st.TotalImported() + 1);
         st.SetLastAction(iaUnknown);
         try {
             if (ImportRow()) WriteRecord();
         } catch (...) {
+            // Without a destination nothing is offered to the host and nothing dropped.
+            if (DestinationGone()) throw;
             std::exception_ptr error = std::current_exception();
             if (OfferError(error)) std::rethrow_exception(error);
+            CheckDestination();
         }
         abortRequested_ = false;
         if (OnAfterRecordEvent) OnAfterRecordEvent(*this, abortRequested_);
+        CheckDestination();
         NextRow();
     }
 }
@@ -214,7 +229,7 @@ bool TQelBaseComponent::OfferError(const std::exception_ptr& error) {
         const Exception wrapped(e.what());
         OnErrorEvent(*this, wrapped, abortRequested_);
     } catch (...) {
-        const Exception wrapped("Unknown error");
+        const Exception wrapped(kUnknownError);
         OnErrorEvent(*this, wrapped, abortRequested_);
     }
     return abortRequested_;
@@ -297,7 +312,10 @@ bool TQelBaseComponent::ImportRow() {
                 (field == nullptr || (!field->IsNumeric() && !field->IsDateTime()))) {
                 value = Variant(OemToAnsi(VarToStr(value)));
             }
-            if (OnGetCellParams) OnGetCellParams(*this, field, value);
+            if (OnGetCellParams) {
+                OnGetCellParams(*this, field, value);
+                CheckDestination();
+            }
             rowValues_[i][2] = value;
         }
     }
@@ -317,7 +335,10 @@ bool TQelBaseComponent::ImportRow() {
         accept = !result.AsBoolean();
     }
 
-    if (OnBeforeRecordEvent) OnBeforeRecordEvent(*this, std::string(), rowValues_, accept);
+    if (OnBeforeRecordEvent) {
+        OnBeforeRecordEvent(*this, std::string(), rowValues_, accept);
+        CheckDestination();
+    }
 
     // 4. The values of an accepted row go to the entries that write and find the record.
     if (accept && rowValues_.Count() > 0) {

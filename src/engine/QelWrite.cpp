@@ -35,13 +35,18 @@ void TQelBaseComponent::WriteRecord() {
             }
             exist = true;
             bool executeLocate = true;
-            if (OnLocateRecord)
+            if (OnLocateRecord) {
                 OnLocateRecord(*this, datasetKeys_, keyValues, exist, executeLocate);
+                CheckDestination();
+            }
             if (exist && executeLocate) exist = ds.Locate(datasetKeys_, keyValues, 0);
         }
     }
 
-    if (OnBeforeUpdate) OnBeforeUpdate(*this);
+    if (OnBeforeUpdate) {
+        OnBeforeUpdate(*this);
+        CheckDestination();
+    }
 
     // 2. The action of the mode, performed; a counter goes up once its operation returned.
     TQelAction action = iaUnknown;
@@ -93,7 +98,10 @@ void TQelBaseComponent::WriteRecord() {
                 TField* field = ds.Fields(fieldIndex);
                 const Variant& value = entry[2];
                 bool accept = true;
-                if (OnBeforeFieldUpdate) OnBeforeFieldUpdate(*this, field, value, accept);
+                if (OnBeforeFieldUpdate) {
+                    OnBeforeFieldUpdate(*this, field, value, accept);
+                    CheckDestination();
+                }
                 if (!accept) continue;
                 // Empty text (null and unassigned read as empty text) clears the field.
                 if (IsEmptyText(value)) {
@@ -106,7 +114,9 @@ void TQelBaseComponent::WriteRecord() {
         ds.Post();
     } catch (...) {
         std::exception_ptr error = std::current_exception();
-        if (IsEditing(ds.State())) ds.Cancel();
+        // A destination destroyed meanwhile holds nothing of the record and cannot be asked.
+        const bool gone = DestinationGone();
+        if (!gone && IsEditing(ds.State())) ds.Cancel();
         st.SetTotalErrors(st.TotalErrors() + 1);
         // The record did not get stored: take back the counter its action raised.
         switch (mode_) {
@@ -128,7 +138,8 @@ void TQelBaseComponent::WriteRecord() {
                 if (exist) st.SetTotalDeleted(st.TotalDeleted() - 1);
                 break;
         }
-        if (OfferError(error)) std::rethrow_exception(error);
+        if (gone || OfferError(error)) std::rethrow_exception(error);
+        CheckDestination();
     }
 }
 

@@ -239,10 +239,9 @@ class TExpEvaluator {
             if (a.IsEmpty() || a.IsArray()) throw EVariantError(msg::kInvalidVarOp);
             if (node_.operator_ == 16) {
                 value = VarNot(a);
-            } else if (a.IsNull()) {
-                value = Variant::Null();
             } else {
-                value = Factorial(IntOf(a));  // rounded to the nearest integer, ties to even
+                // The operand is rounded to an integer first (ties to even); Null cannot be.
+                value = Factorial(IntOf(a));
             }
             return;
         }
@@ -381,7 +380,12 @@ class TExpEvaluator {
                 break;
             case bfMax:
             case bfMin: {
-                // The first argument starts the running value; the rest are compared with it.
+                // The first argument starts the running value and the rest are compared with
+                // it; without arguments the value is the Integer 0.
+                if (node_.ChildCount() == 0) {
+                    value = Variant(static_cast<std::int32_t>(0));
+                    break;
+                }
                 Variant run = Arg(0);
                 for (int i = 1; i < node_.ChildCount(); ++i) {
                     Variant v = Arg(i);

@@ -58,8 +58,11 @@ void TQelFromText::OpenSource() {
 }
 
 void TQelFromText::CloseSource() {
-    currentLine_ = {};
-    fieldPositions_.clear();
+    // The row last loaded stays readable after the run (an OnAfterExecute handler may ask for
+    // it): its text is copied out of the buffer that is released here, and its field positions
+    // still describe the copy.
+    lastLine_.assign(currentLine_);
+    currentLine_ = lastLine_;
     lines_.Clear();
 }
 

@@ -55,7 +55,7 @@ class TQelFromText : public TQelBaseComponent {
     // The kept records of the source (valid between OpenSource and CloseSource).
     const TTextLines& Lines() const { return lines_; }
     int CurrentRow() const { return currentRow_; }
-    // The record last loaded by ImportRow (empty once the source is closed).
+    // The record last loaded by ImportRow; it stays after the source is closed.
     std::string_view CurrentLine() const { return currentLine_; }
     // The fields of CurrentLine in delimited mode; field n is entry n - 1.
     const std::vector<TFieldPosition>& FieldPositions() const { return fieldPositions_; }
@@ -84,6 +84,7 @@ class TQelFromText : public TQelBaseComponent {
     std::unordered_map<std::string, int> bindingIndex_;  // by name and fixed-width setting
     std::string headerLine_;
     std::string_view currentLine_;
+    std::string lastLine_;  // CurrentLine's copy once the source's buffer is released
     int currentRow_ = 0;
 };
 

@@ -309,12 +309,31 @@ TEST_F(Import, StopOnErrorEndsAtTheFirstFailingRowAndKeepsWhatCameBefore) {
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(ResultValue(o.out, "Result"), "Failed");
     EXPECT_EQ(ResultValue(o.out, "Processed"), "2");
+    // The outcome, then why.
+    ASSERT_GE(Lines(o.err).size(), 2u) << o.err;
     EXPECT_EQ(Lines(o.err)[0], "An error has occurred during the data import process.");
+    EXPECT_EQ(Lines(o.err)[1], "Invalid value for field 'Code'");
     EXPECT_EQ(One(db, "SELECT group_concat(Host) FROM bad"), "a");
     // The posting error is offered twice before the run stops; the row is written once.
     const std::vector<std::string> rejects = Lines(Read("rejects.txt"));
     ASSERT_EQ(rejects.size(), 1u) << Read("rejects.txt");
     EXPECT_TRUE(rejects[0].rfind("b\tabc\t", 0) == 0) << rejects[0];
+
+    // --json tells why too; a run that did not fail has no "Error".
+    for (bool stop : {true, false}) {
+        std::vector<std::string> args{
+            "import", "--record-separator", "lf",    "--first",     "2",
+            "--map",  "Host=Field1",        "--map", "Code=Field2", "--json"};
+        if (stop) args.push_back("--stop-on-error");
+        args.insert(args.end(), {src, db});
+        o = RunQel(args);
+        const auto j = nlohmann::json::parse(o.out);
+        EXPECT_EQ(j["Result"], stop ? "Failed" : "Executed");
+        EXPECT_EQ(j.contains("Error"), stop);
+        if (stop) {
+            EXPECT_EQ(j["Error"], "Invalid value for field 'Code'");
+        }
+    }
 }
 
 TEST_F(Import, HelpNamesTheDefaultOfEveryOption) {

@@ -46,6 +46,27 @@ TEST(RunReport, LinesAndJsonCarryTheSameValues) {
     EXPECT_EQ(j["Elapsed"], 1234);
 }
 
+// A failed run's reason goes into the JSON object as "Error", also when it quotes source bytes
+// that are not UTF-8; the result lines stay as they are (the reason goes to standard error).
+TEST(RunReport, ReasonOfAFailedRunInJson) {
+    TQelStatistic s;
+    s.SetResult(irFailed);
+    TRunSummary summary = SummaryOf(s, 5);
+    summary.Error =
+        "'\xFF"
+        "1' is not a valid integer value";
+    std::ostringstream json;
+    PrintSummary(json, summary, true);
+    const auto j = nlohmann::json::parse(json.str());
+    EXPECT_EQ(j.size(), 8u);
+    EXPECT_EQ(j["Error"],
+              "'\xEF\xBF\xBD"
+              "1' is not a valid integer value");
+    std::ostringstream lines;
+    PrintSummary(lines, summary, false);
+    EXPECT_EQ(lines.str().find("valid"), std::string::npos);
+}
+
 TEST(RunReport, ResultNamesAndExitStatuses) {
     const struct {
         TQelResult result;

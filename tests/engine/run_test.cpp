@@ -568,6 +568,10 @@ TEST_F(RunTest, ErrorsAreOfferedToTheHost) {
         EXPECT_EQ(st.TotalImported(), c.imported);
         EXPECT_EQ(st.TotalErrors(), c.errors);
         EXPECT_EQ(st.TotalAdded(), c.added);
+        // A failed run keeps why: the error that left the loop.
+        EXPECT_EQ(run.LastError(), c.result != irFailed ? ""
+                                   : c.badCell == "bad" ? "Key violation"
+                                                        : "Cannot read #boom");
         EXPECT_EQ(Dump(t), c.after);
         EXPECT_EQ(t.State(), dsBrowse);
         ASSERT_FALSE(statuses.empty());
@@ -575,6 +579,47 @@ TEST_F(RunTest, ErrorsAreOfferedToTheHost) {
                                        ? "An error has occurred during the data import process."
                                        : "The data import process has completed successfully.");
     }
+}
+
+// LastError holds the message of the error that failed the last run, and only that.
+TEST_F(RunTest, LastErrorTellsWhyTheLastRunFailed) {
+    Fill(table, {});
+    comp.records = {{"1", "a"}, {"2", "b"}};
+    const struct {
+        const char* name;
+        std::function<void()> arrange;
+        TQelResult result;
+        const char* lastError;
+    } cases[] = {
+        {"a handler's error ends the loop",
+         [&] {
+             comp.OnAfterRecordEvent = [](TQelBaseComponent&, bool&) {
+                 throw EDatabaseError("disk I/O error");
+             };
+         },
+         irFailed, "disk I/O error"},
+        {"a run that succeeds empties it", [] {}, irExecuted, ""},
+        {"an error that is no std::exception",
+         [&] { comp.OnAfterRecordEvent = [](TQelBaseComponent&, bool&) { throw 42; }; }, irFailed,
+         "Unknown error"},
+        {"a canceled run empties it",
+         [&] { comp.OnAfterRecordEvent = [](TQelBaseComponent&, bool& abort) { abort = true; }; },
+         irCanceled, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        comp.OnAfterRecordEvent = nullptr;
+        c.arrange();
+        comp.Execute();
+        EXPECT_EQ(comp.Statistic().Result(), c.result);
+        EXPECT_EQ(comp.LastError(), c.lastError);
+    }
+    // An error that Execute raises to the caller is not kept: the run never started.
+    comp.OnAfterRecordEvent = [](TQelBaseComponent&, bool&) { throw Exception("x"); };
+    comp.Execute();
+    comp.SetDataSet(nullptr);
+    EXPECT_THROW(comp.Execute(), EImportError);
+    EXPECT_EQ(comp.LastError(), "");
 }
 
 // The counter of the failed action is taken back in every mode.
@@ -942,15 +987,80 @@ TEST_F(RunTest, SecondExecuteDuringARunIsRefused) {
     EXPECT_EQ(table.RecordCount(), 6);
 }
 
-TEST_F(RunTest, DestinationDestroyedDuringTheRunFailsTheRun) {
-    auto doomed = std::make_unique<TTraceTable>();
-    Fill(*doomed, {});
-    comp.SetDataSet(doomed.get());
-    comp.records = {{"1"}, {"2"}};
-    comp.OnAfterRecordEvent = [&](TQelBaseComponent&, bool&) { doomed.reset(); };
-    comp.Execute();
-    EXPECT_EQ(comp.Statistic().Result(), irFailed);
-    EXPECT_EQ(comp.DataSet(), nullptr);
+// A handler may destroy the destination in any event of a row (or while the dialog pumps
+// messages). The engine must not touch the freed dataset again (run under the sanitizer build),
+// must not offer that to OnErrorEvent or fire any further row event, and the run fails.
+TEST_F(RunTest, DestinationDestroyedInAnyEventFailsTheRun) {
+    struct Case {
+        const char* event;
+        const char* failing;  // "": no row fails; "post": the store refuses; "row": a cell fails
+        int row;              // the row whose event destroys the destination
+    } cases[] = {
+        {"ProcessMessages", "", 2},     {"OnGetCellParams", "", 1},
+        {"OnGetCellParams", "", 2},     {"OnBeforeRecordEvent", "", 1},
+        {"OnLocateRecord", "", 1},      {"OnBeforeUpdate", "", 1},
+        {"OnBeforeUpdate", "", 2},      {"OnBeforeFieldUpdate", "", 1},
+        {"OnBeforeFieldUpdate", "", 2}, {"OnErrorEvent", "post", 1},
+        {"OnErrorEvent", "row", 1},     {"OnAfterRecordEvent", "", 1},
+        {"OnAfterRecordEvent", "", 2},  // the last row: the loop would end by itself
+    };
+    for (const Case& c : cases) {
+        const std::string name = std::string(c.event) + " of row " + std::to_string(c.row) +
+                                 (*c.failing ? std::string(" (") + c.failing + ")" : "");
+        SCOPED_TRACE(name);
+        auto doomed = std::make_unique<TTraceTable>();
+        Fill(*doomed, {"1|a|x"});
+        TMemorySource run;
+        run.SetDataSet(doomed.get());
+        run.Mappings().SetText("ID=Field1\nName=Field2\nNote=Field3\n");
+        run.SetMode(imAppendUpdate);
+        run.SetDatasetKeys("ID");
+        run.records = {{"1", "b", "y"}, {"2", "c", "z"}};
+        if (std::string(c.failing) == "row") run.records[0][1] = "#boom";
+        if (std::string(c.failing) == "post")
+            doomed->refuse = [](const std::vector<Variant>&) { return std::string("refused"); };
+
+        int row = 1;
+        std::vector<std::string> afterwards;  // events that fired once the dataset was gone
+        auto event = [&](const char* which) {
+            if (!doomed) {
+                afterwards.push_back(which);
+                return;
+            }
+            if (row == c.row && std::string(which) == c.event) doomed.reset();
+        };
+        // (The dialog pumps messages also after the loop, when there is no row event.)
+        ws.onProcessMessages = [&] {
+            if (doomed && row == c.row && std::string(c.event) == "ProcessMessages") doomed.reset();
+        };
+        run.OnGetCellParams = [&](TQelBaseComponent&, TField*, Variant&) {
+            event("OnGetCellParams");
+        };
+        run.OnBeforeRecordEvent = [&](TQelBaseComponent&, const std::string&, Variant&, bool&) {
+            event("OnBeforeRecordEvent");
+        };
+        run.OnLocateRecord = [&](TQelBaseComponent&, const std::string&, const Variant&, bool&,
+                                 bool&) { event("OnLocateRecord"); };
+        run.OnBeforeUpdate = [&](TQelBaseComponent&) { event("OnBeforeUpdate"); };
+        run.OnBeforeFieldUpdate = [&](TQelBaseComponent&, TField*, const Variant&, bool&) {
+            event("OnBeforeFieldUpdate");
+        };
+        run.OnErrorEvent = [&](TQelBaseComponent&, const Exception&, bool& abort) {
+            abort = false;
+            event("OnErrorEvent");
+        };
+        run.OnAfterRecordEvent = [&](TQelBaseComponent&, bool&) {
+            event("OnAfterRecordEvent");
+            ++row;
+        };
+        run.Execute();
+
+        EXPECT_EQ(doomed, nullptr);
+        EXPECT_EQ(run.Statistic().Result(), irFailed);
+        EXPECT_EQ(run.DataSet(), nullptr);
+        EXPECT_EQ(afterwards, std::vector<std::string>{});
+        EXPECT_FALSE(run.Running());
+    }
 }
 
 }  // namespace

@@ -341,11 +341,27 @@ TEST_F(FromText, RowOperationsSeeTheCurrentRecord) {
         }
         seen.push_back(row + ":" + std::to_string(q.RowCount()));
     };
+    // After the run the source is closed, yet the row last loaded is still what it answers.
+    std::string after;
+    qel_.OnAfterExecute = [&](TQelBaseComponent& sender) {
+        Variant v;
+        for (const char* ref : {"Text", "Field2"}) {
+            sender.GetSourceValue(Variant(ref), v);
+            after += "[" + VarToStr(v) + "]";
+        }
+    };
     qel_.Execute();
     EXPECT_EQ(seen, (Strings{"0:x;1;\"q;r\":[1][q;r][][x;1;\"q;r\"][Host]:2",
                              "1:y;2;:[2][][][y;2;][Host]:2"}));
-    // Closing the source lets go of the rows.
+    EXPECT_EQ(after, "[y;2;][2]");
+    // Closing the source lets go of the rows but not of the last one loaded.
     EXPECT_EQ(qel_.RowCount(), 0);
+    EXPECT_EQ(qel_.CurrentLine(), "y;2;");
+    // A run that loads no row has no last row.
+    qel_.SetSourceFileName(Write(""));
+    after.clear();
+    qel_.Execute();
+    EXPECT_EQ(after, "[][]");
     EXPECT_EQ(qel_.CurrentLine(), "");
 }
 
