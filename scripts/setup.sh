@@ -2,7 +2,7 @@
 # Installs the Debian packages the project builds and runs with, when they are missing.
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libsqlite3-dev sqlite3 qt6-base-dev libgtest-dev
-          libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev xvfb xauth time
+          libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev zlib1g-dev xvfb xauth time
           clang libclang-rt-14-dev clang-format postgresql libpq-dev)
 missing=()
 for p in "${packages[@]}"; do

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "AccessLogGenerator.h"
+#include "text/ByteInput.h"
+#include "text/Qel2TXT.h"
 #include "text/TextReader.h"
 
 namespace {
@@ -137,10 +139,10 @@ void BM_LoadFile(benchmark::State& state) {
     }
     ::close(fd);
     std::ofstream(path, std::ios::binary) << AccessLog();
-    qel::TTextBuffer buffer;
+    std::vector<char> chunk(qel::TQelFromText::kDefaultReadChunkSize);
     for (auto _ : state) {
-        buffer.LoadFile(path);
-        benchmark::DoNotOptimize(buffer.View().data());
+        auto input = qel::OpenFileInput(path);
+        while (input->Read(chunk.data(), chunk.size()) > 0) benchmark::DoNotOptimize(chunk.data());
     }
     std::remove(path);
     SetRate(state, AccessLog().size());

@@ -9,11 +9,13 @@
 #include <optional>
 #include <ostream>
 
+#include "cli/ResumeBook.h"
 #include "cli/RunReport.h"
 #include "cli/TableSetup.h"
 #include "cli/TerminalProgress.h"
 #include "core/TextUtil.h"
 #include "dataset/PgTable.h"
+#include "dataset/SqliteTable.h"
 #include "engine/ImpCnst.h"
 #include "logformat/LogSource.h"
 #include "text/Qel2TXT.h"
@@ -85,6 +87,25 @@ struct TRunErrors {
     bool TooManyRejected = false;
 };
 
+// --resume: the file being loaded and how far its lines are dealt with. Every commit of the
+// destination writes that position into the resume book inside the same transaction.
+struct TResumeState {
+    std::unique_ptr<TResumeBook> Book;
+    TSqliteTable* Table = nullptr;
+    bool Active = false;  // a file is being loaded
+    TFileIdentity File;
+    std::string Name;
+    TResumePoint Settled;   // the lines before the row being worked on
+    TResumePoint Recorded;  // what the book holds for the file
+
+    void Record() {
+        if (!Active || (Settled.Offset == Recorded.Offset && Settled.Lines == Recorded.Lines))
+            return;
+        Book->Record(File, Name, Settled);
+        Recorded = Settled;
+    }
+};
+
 }  // namespace
 
 int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, std::ostream& err,
@@ -111,6 +132,7 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
     TRunSummary total;
     total.ShowRejected = format.has_value();
     TRunErrors errors;
+    TResumeState resume;          // outlives the destination, whose commits call into it
     std::int64_t rowsBefore = 0;  // rows of the earlier runs, so that row numbers stay apart
     std::unique_ptr<TQelFromText> importer;
     const auto runSummary = [&] {
@@ -139,6 +161,15 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
                     Format("--format: the table %s has none of the format's columns", tableName));
         }
         if (!o.Rejects.empty()) errors.Rejects = std::make_unique<TRejectsFile>(o.Rejects);
+        if (o.Resume) {
+            resume.Table = dynamic_cast<TSqliteTable*>(&table);
+            if (resume.Table == nullptr)
+                throw EUsageError("--resume needs an SQLite database as DATABASE");
+            if (std::find(sources.begin(), sources.end(), "-") != sources.end())
+                throw EUsageError("--resume cannot be used with standard input (-)");
+            resume.Book = std::make_unique<TResumeBook>(resume.Table->Handle());
+            resume.Table->SetBeforeCommit([&resume](sqlite3*) { resume.Record(); });
+        }
 
         TTerminalWindowSystem ws(o.Quiet ? nullptr : progress.Stream, progress.Columns, err);
         TScopedWindowSystem installed(ws);
@@ -155,6 +186,21 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
             ApplyImportOptions(o, *importer);
             importer->SetDataSet(&table);
             if (source != "-") importer->SetSourceFileName(source);
+            importer->SetCompression(cmAuto);  // a gzip file or stream is unpacked as it is read
+            if (resume.Book) {
+                // From where the book says this file was loaded to; the position moves on as
+                // each row is dealt with (stored, skipped or rejected alike).
+                resume.File = IdentifyFile(source);
+                resume.Name = source;
+                resume.Recorded = resume.Book->Find(resume.File);
+                resume.Settled = resume.Recorded;
+                resume.Active = true;
+                importer->SetStartOffset(resume.Settled.Offset);
+                log->SetFirstLineNumber(resume.Settled.Lines + 1);
+                importer->OnAfterRecordEvent = [&resume, log](TQelBaseComponent&, bool&) {
+                    resume.Settled = {log->CurrentRecordEnd(), log->LineNumber()};
+                };
+            }
             const std::string sourceName = source == "-" ? "standard input" : source;
             // Every row error is offered here: the rejects file keeps each failing row once,
             // and --stop-on-error keeps Abort as it comes (AbortOnProblem) so that the first
@@ -198,6 +244,9 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
                 }
             }
             TRunSummary run = runSummary();
+            // Lines dealt with after the last commit (rejected or skipped ones) are kept too.
+            if (resume.Active && run.Result == irExecuted) resume.Record();
+            resume.Active = false;
             rowsBefore += run.Processed;
             AddRun(total, run);
             importer.reset();

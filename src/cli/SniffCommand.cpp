@@ -1,10 +1,11 @@
 #include "cli/SniffCommand.h"
 
 #include <algorithm>
-#include <fstream>
 #include <istream>
 #include <map>
+#include <memory>
 #include <ostream>
+#include <sstream>
 
 #include "cli/TableSetup.h"
 #include "core/DateTime.h"
@@ -12,6 +13,7 @@
 #include "core/TextUtil.h"
 #include "dataset/SqliteTable.h"
 #include "logformat/LogSniff.h"
+#include "text/ByteInput.h"
 #include "text/TextReader.h"
 
 namespace qel::cli {
@@ -37,6 +39,25 @@ std::vector<std::string> FirstLines(std::istream& in, bool& crlf) {
         lines.push_back(line);
     }
     return lines;
+}
+
+// The first kMaxBytes of a file (unpacked when it is gzip data), up to the end of its last whole
+// line.
+std::string FileHead(const std::string& name) {
+    std::unique_ptr<TByteInput> in = Decompressed(OpenFileInput(name), cmAuto, name);
+    std::string head;
+    char buffer[1 << 16];
+    while (head.size() < kMaxBytes) {
+        const std::size_t n = in->Read(buffer, std::min(sizeof buffer, kMaxBytes - head.size()));
+        if (n == 0) break;
+        head.append(buffer, n);
+    }
+    if (head.size() >= kMaxBytes) {
+        const std::size_t eol = head.rfind('\n');
+        if (eol != std::string::npos) head.resize(eol + 1);
+    }
+    in->Finish();
+    return head;
 }
 
 std::vector<std::string> SplitLine(std::string_view line, char delimiter, char qualifier) {
@@ -246,12 +267,13 @@ std::string AlignedTable(const std::vector<std::string>& header,
 }
 
 int RunSniff(const SniffOptions& o, std::istream& input, std::ostream& out, std::ostream& err) {
-    std::ifstream file;
+    std::istringstream file;
     std::istream* in = &input;
     if (o.Source != "-") {
-        file.open(o.Source, std::ios::binary);
-        if (!file) {
-            err << Format(msg::kFOpenError, o.Source) << '\n';
+        try {
+            file.str(FileHead(o.Source));
+        } catch (const Exception& e) {
+            err << e.Message() << '\n';
             return 1;
         }
         in = &file;

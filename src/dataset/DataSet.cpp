@@ -78,6 +78,25 @@ TAlignment TField::Alignment() const {
     return IsNumeric() ? taRightJustify : taLeftJustify;
 }
 
+bool IsBinaryFieldType(TFieldType t) {
+    switch (t) {
+        case ftBlob:
+        case ftBytes:
+        case ftVarBytes:
+        case ftGraphic:
+        case ftParadoxOle:
+        case ftDBaseOle:
+        case ftTypedBinary:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool IsIntegerFieldType(TFieldType t) {
+    return t == ftSmallint || t == ftInteger || t == ftWord || t == ftAutoInc || t == ftLargeint;
+}
+
 bool TField::IsBlob() const {
     switch (def_.DataType) {
         case ftBlob:

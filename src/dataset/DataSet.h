@@ -42,6 +42,11 @@ enum TFieldType : std::uint8_t {
     ftWideString,
     ftLargeint
 };
+
+// Field types held as bytes (stored as a blob or bytea, written from Base64 text).
+bool IsBinaryFieldType(TFieldType t);
+// Field types held as a whole number.
+bool IsIntegerFieldType(TFieldType t);
 // "ftInteger" etc.
 const char* FieldTypeName(TFieldType t);
 
@@ -215,6 +220,13 @@ class TDataSet : public TComponent {
 
     // Writes cached changes to the table's store (commits the open write transaction).
     virtual void FlushBuffers();
+    // How many writes (posted records and deletions) that had succeeded were lost afterwards,
+    // counted over the dataset's life: an engine that holds writes back (a transaction, a
+    // batch) and then fails to store them (a commit, a flush or the replay of a taken-back
+    // transaction that fails) adds their number here before it raises. The lost writes are
+    // always the latest ones that succeeded. A write that fails itself is not counted (its
+    // caller sees it fail). An engine that stores every write at once keeps the default, 0.
+    virtual std::int64_t LostRecords() const { return 0; }
 
     // Rows for views, read without moving the cursor: up to `count` records from the 0-based
     // position `first`, each as one value per field. The default walks the records from the

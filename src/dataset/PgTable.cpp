@@ -24,25 +24,6 @@ constexpr std::size_t kMaxAliases = 8;
 // only then in the rest of the table.
 constexpr std::int64_t kSeekWindowBlocks = 8;
 
-bool IsIntegerType(TFieldType t) {
-    return t == ftSmallint || t == ftInteger || t == ftWord || t == ftAutoInc || t == ftLargeint;
-}
-
-bool IsBytesType(TFieldType t) {
-    switch (t) {
-        case ftBlob:
-        case ftBytes:
-        case ftVarBytes:
-        case ftGraphic:
-        case ftParadoxOle:
-        case ftDBaseOle:
-        case ftTypedBinary:
-            return true;
-        default:
-            return false;
-    }
-}
-
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
 
@@ -434,7 +415,7 @@ void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
         throw EDatabaseError(text);
     };
     if (v.IsArray()) invalid(nullptr);
-    if (IsIntegerType(type)) {
+    if (IsIntegerFieldType(type)) {
         long long x = 0;
         if (v.kind() == Variant::vkInteger) {
             x = v.IntegerValue();
@@ -491,7 +472,7 @@ void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
         default:
             break;
     }
-    if (IsBytesType(type)) {
+    if (IsBinaryFieldType(type)) {
         if (!v.IsText()) invalid(nullptr);
         static const char kHex[] = "0123456789abcdef";
         const std::string& bytes = v.TextValue();
@@ -614,7 +595,7 @@ Variant TPgTable::ReadValue(std::size_t field, const char* text, int length, boo
     if (isNull) return Variant::Null();
     const TFieldType type = defs_[field].DataType;
     std::string_view s(text, static_cast<std::size_t>(length));
-    if (IsIntegerType(type)) return IntegerVariant(std::strtoll(text, nullptr, 10));
+    if (IsIntegerFieldType(type)) return IntegerVariant(std::strtoll(text, nullptr, 10));
     switch (type) {
         case ftFloat:
         case ftCurrency:
@@ -641,7 +622,7 @@ Variant TPgTable::ReadValue(std::size_t field, const char* text, int length, boo
         default:
             break;
     }
-    if (IsBytesType(type) && s.size() >= 2 && s[0] == '\\' && s[1] == 'x') {
+    if (IsBinaryFieldType(type) && s.size() >= 2 && s[0] == '\\' && s[1] == 'x') {
         std::string bytes;
         bytes.reserve((s.size() - 2) / 2);
         for (std::size_t i = 2; i + 1 < s.size(); i += 2)

@@ -13,25 +13,6 @@ namespace qel {
 
 namespace {
 
-bool IsBlobType(TFieldType t) {
-    switch (t) {
-        case ftBlob:
-        case ftBytes:
-        case ftVarBytes:
-        case ftGraphic:
-        case ftParadoxOle:
-        case ftDBaseOle:
-        case ftTypedBinary:
-            return true;
-        default:
-            return false;
-    }
-}
-
-bool IsIntegerType(TFieldType t) {
-    return t == ftSmallint || t == ftInteger || t == ftWord || t == ftAutoInc || t == ftLargeint;
-}
-
 bool IsStringType(TFieldType t) {
     return t == ftString || t == ftFixedChar || t == ftWideString || t == ftMemo || t == ftFmtMemo;
 }
@@ -66,7 +47,7 @@ int BindSqliteValue(sqlite3_stmt* s, int param, const Variant& v, TFieldType typ
         case Variant::vkInteger:
             return sqlite3_bind_int64(s, param, v.IntegerValue());
         case Variant::vkReal:
-            if (IsIntegerType(type)) {
+            if (IsIntegerFieldType(type)) {
                 return sqlite3_bind_int64(s, param,
                                           static_cast<sqlite3_int64>(std::llround(v.RealValue())));
             }
@@ -81,7 +62,7 @@ int BindSqliteValue(sqlite3_stmt* s, int param, const Variant& v, TFieldType typ
         }
         case Variant::vkText: {
             const std::string& t = v.TextValue();
-            if (IsBlobType(type))
+            if (IsBinaryFieldType(type))
                 return sqlite3_bind_blob64(s, param, t.data(), t.size(), SQLITE_STATIC);
             return sqlite3_bind_text64(s, param, t.data(), t.size(), SQLITE_STATIC, SQLITE_UTF8);
         }

@@ -375,6 +375,7 @@ void TSqliteTable::InternalClose() {
             if (sqlite3_get_autocommit(db_) == 0) {
                 sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             }
+            lostRecords_ += lost;
             if (lost > 0)
                 failure +=
                     Format("; %lld posted record(s) were not saved", static_cast<long long>(lost));
@@ -418,9 +419,12 @@ void TSqliteTable::EndWrite() {
     ++pendingRows_;
     // A single edit outside a bulk run is committed at once, so no lock stays held by it.
     if (ControlsDisabled()) return;
+    const std::int64_t lostBefore = lostRecords_;
     try {
         Commit();
     } catch (...) {
+        // This write fails in its caller's hands: it is no lost posted record.
+        if (lostRecords_ > lostBefore) --lostRecords_;
         // The transaction holds only this write: take it back, so that the caller's Cancel
         // (or a second Post) does not leave the record stored after all.
         RollBack();
@@ -452,6 +456,7 @@ void TSqliteTable::EndBulkSync() noexcept {
 
 void TSqliteTable::Commit() {
     if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) return;
+    if (beforeCommit_) beforeCommit_(db_);
     sqlite3_stmt* s = Ready(statements_.Commit());
     TStatementUse use(s);
     Step(s, "commit the records of");
@@ -493,6 +498,7 @@ std::string TSqliteTable::RecoverTakenBackWrites() {
     std::string lost =
         Format("; the write transaction was rolled back and %lld posted record(s) were lost",
                static_cast<long long>(pendingRows_));
+    lostRecords_ += pendingRows_;
     pendingRows_ = 0;
     ForgetWrites();
     sqlite3_stmt* s = nullptr;
@@ -516,6 +522,7 @@ bool TSqliteTable::ReplayLog() noexcept {
             log_.Get(i, w);
             Rewrite(w);
         }
+        if (ok && beforeCommit_) beforeCommit_(db_);
     } catch (...) {
         ok = false;
     }

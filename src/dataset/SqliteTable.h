@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,6 +71,11 @@ class TSqliteTable : public TDataSet {
     sqlite3* Handle() const { return db_; }
     // Whether posted records wait in an open write transaction.
     bool InTransaction() const;
+    // Called on the connection inside every write transaction right before it commits (also
+    // the one that writes records again after SQLite took a transaction back), so that a
+    // caller's own bookkeeping is stored together with the records, or not at all. An error it
+    // raises fails the commit.
+    void SetBeforeCommit(std::function<void(sqlite3*)> hook) { beforeCommit_ = std::move(hook); }
 
     void ReadRecords(std::int64_t first, std::int64_t count,
                      std::vector<std::vector<Variant>>& out) override;
@@ -107,6 +113,9 @@ class TSqliteTable : public TDataSet {
                         TLocateOptions options, TRecordId& found) override;
     std::int64_t InternalRecNo(TRecordId id) override;
     void InternalFlush() override;
+
+  public:
+    std::int64_t LostRecords() const override { return lostRecords_; }
 
   private:
     // A statement of statements_ ready to run; raises when SQLite refused to prepare it.
@@ -155,12 +164,14 @@ class TSqliteTable : public TDataSet {
     std::string requestedTable_;
 
     sqlite3* db_ = nullptr;
+    std::function<void(sqlite3*)> beforeCommit_;
     std::string quotedTable_;
     std::string rowid_;  // the rowid's name in SQL (an alias column or rowid/_rowid_/oid)
     std::vector<TFieldDef> defs_;
     std::vector<std::string> quotedColumns_;
     std::int64_t count_ = 0;        // records in the table, kept up to date by our writes
     std::int64_t pendingRows_ = 0;  // records written in the open transaction
+    std::int64_t lostRecords_ = 0;  // posted records lost by failed commits (LostRecords)
 
     TReplayLog log_;         // the writes of the open transaction (in a bulk stretch)
     bool wal_ = false;       // the file is in WAL mode

@@ -501,6 +501,12 @@ class TQelBaseComponent : public TComponent {
     void RunRows();
     // Writes the record of an accepted row.
     void WriteRecord();
+    // Remembers a write of the run that succeeded (its action raised a counter).
+    void RememberWrite(TQelAction action);
+    // The destination may lose writes after they succeeded (a failed commit): takes back the
+    // counters of as many of the latest remembered writes as it reports lost since last asked,
+    // and counts them in TotalErrors.
+    void TakeBackLostWrites(const TDataSet& ds);
     // Offers a row error to OnErrorEvent; true when the handler asks to stop the run.
     bool OfferError(const std::exception_ptr& error);
     // Starts and ends the per-run state of the value evaluation.
@@ -562,6 +568,10 @@ class TQelBaseComponent : public TComponent {
     std::array<Variant, 2> conditionTexts_;  // LoadWhen and SkipIf as values, kept between rows
     std::unique_ptr<TQelEvalState, TQelEvalStateDeleter> eval_;
     Variant rowValue_;  // a row's value while it is evaluated, its buffer kept between rows
+    // The run's writes that succeeded, newest last, as runs of one action: the action in the
+    // top two bits, the run's length below. A run of one mode is one entry.
+    std::vector<std::uint32_t> writes_;
+    std::int64_t lostSeen_ = 0;  // the destination's LostRecords when last asked
 };
 
 }  // namespace qel

@@ -151,6 +151,8 @@ void TQelBaseComponent::ImportData() {
         } catch (...) {
             if (!failure) failure = std::current_exception();
         }
+        // The last commit may have lost what the counters count.
+        TakeBackLostWrites(ds);
     }
     if (runDataSet_ != nullptr && runDataSet_ != dataSet_) RemoveFreeNotification(runDataSet_);
     // A destination destroyed by a handler fails the run however the loop ended.
@@ -169,6 +171,8 @@ void TQelBaseComponent::RunRows() {
     st.SetTotalUpdated(0);
     st.SetTotalErrors(0);
     st.SetLastAction(iaUnknown);
+    writes_.clear();
+    lostSeen_ = Destination().LostRecords();
 
     if (mode_ == imCopy) {
         TDataSet& ds = Destination();
@@ -176,6 +180,7 @@ void TQelBaseComponent::RunRows() {
         while (!ds.Eof()) {
             ds.Delete();
             st.SetTotalDeleted(st.TotalDeleted() + 1);
+            RememberWrite(iaDelete);
         }
     }
 
@@ -207,6 +212,7 @@ void TQelBaseComponent::RunRows() {
         } catch (...) {
             // Without a destination nothing is offered to the host and nothing dropped.
             if (DestinationGone()) throw;
+            TakeBackLostWrites(Destination());
             std::exception_ptr error = std::current_exception();
             if (OfferError(error)) std::rethrow_exception(error);
             CheckDestination();
@@ -214,7 +220,51 @@ void TQelBaseComponent::RunRows() {
         abortRequested_ = false;
         if (OnAfterRecordEvent) OnAfterRecordEvent(*this, abortRequested_);
         CheckDestination();
+        TakeBackLostWrites(Destination());  // a flush by the host may have failed
         NextRow();
+    }
+}
+
+void TQelBaseComponent::RememberWrite(TQelAction action) {
+    constexpr std::uint32_t kCount = (1u << 30) - 1;
+    const std::uint32_t tag = static_cast<std::uint32_t>(action) << 30;
+    if (!writes_.empty() && (writes_.back() & ~kCount) == tag &&
+        (writes_.back() & kCount) < kCount) {
+        ++writes_.back();
+    } else {
+        writes_.push_back(tag | 1u);
+    }
+}
+
+void TQelBaseComponent::TakeBackLostWrites(const TDataSet& ds) {
+    const std::int64_t lost = ds.LostRecords();
+    if (lost <= lostSeen_) return;
+    std::int64_t n = lost - lostSeen_;
+    lostSeen_ = lost;
+    constexpr std::uint32_t kCount = (1u << 30) - 1;
+    TQelStatistic& st = *statistic_;
+    // Writes the run did not make (a host's) cannot be taken back from its counters.
+    while (n > 0 && !writes_.empty()) {
+        const auto action = static_cast<TQelAction>(writes_.back() >> 30);
+        const std::int64_t take = std::min<std::int64_t>(n, writes_.back() & kCount);
+        const int k = static_cast<int>(take);
+        switch (action) {
+            case iaAdd:
+                st.SetTotalAdded(st.TotalAdded() - k);
+                break;
+            case iaUpdate:
+                st.SetTotalUpdated(st.TotalUpdated() - k);
+                break;
+            case iaDelete:
+                st.SetTotalDeleted(st.TotalDeleted() - k);
+                break;
+            case iaUnknown:
+                break;
+        }
+        st.SetTotalErrors(st.TotalErrors() + k);
+        writes_.back() -= static_cast<std::uint32_t>(take);
+        if ((writes_.back() & kCount) == 0) writes_.pop_back();
+        n -= take;
     }
 }
 

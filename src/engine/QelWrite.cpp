@@ -78,6 +78,7 @@ void TQelBaseComponent::WriteRecord() {
         case iaDelete:
             ds.Delete();
             st.SetTotalDeleted(st.TotalDeleted() + 1);
+            RememberWrite(iaDelete);
             break;
         case iaUnknown:
             break;
@@ -112,6 +113,7 @@ void TQelBaseComponent::WriteRecord() {
             }
         }
         ds.Post();
+        RememberWrite(action);
     } catch (...) {
         std::exception_ptr error = std::current_exception();
         // A destination destroyed meanwhile holds nothing of the record and cannot be asked.
@@ -138,6 +140,8 @@ void TQelBaseComponent::WriteRecord() {
                 if (exist) st.SetTotalDeleted(st.TotalDeleted() - 1);
                 break;
         }
+        // Writes posted before this one may have been lost with it (a transaction taken back).
+        if (!gone) TakeBackLostWrites(ds);
         if (gone || OfferError(error)) std::rethrow_exception(error);
         CheckDestination();
     }

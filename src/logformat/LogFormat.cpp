@@ -34,24 +34,24 @@ constexpr std::array<const char*, 12> kLeadingColumns = {
 };
 
 // A field as the format describes it, before its columns are placed.
-struct TFieldSpec {
+struct TFieldPlan {
     TLogValue Value = TLogValue::Text;
     std::vector<TLogColumn> Columns;
 };
 
-TFieldSpec One(const std::string& name, TFieldType type, TLogValue value) {
+TFieldPlan One(const std::string& name, TFieldType type, TLogValue value) {
     return {value, {{name, type}}};
 }
-TFieldSpec TextField(const std::string& name) {
+TFieldPlan TextField(const std::string& name) {
     return One(name, ftString, TLogValue::Text);
 }
-TFieldSpec IntegerField(const std::string& name) {
+TFieldPlan IntegerField(const std::string& name) {
     return One(name, ftInteger, TLogValue::Integer);
 }
-TFieldSpec TimeField(TLogValue value) {
+TFieldPlan TimeField(TLogValue value) {
     return {value, {{"time", ftDateTime}, {"tz", ftString}}};
 }
-TFieldSpec RequestField() {
+TFieldPlan RequestField() {
     return {TLogValue::Request, {{"method", ftString}, {"path", ftString}, {"protocol", ftString}}};
 }
 
@@ -74,7 +74,7 @@ std::string HeaderColumn(std::string_view header) {
     return ColumnName(header);
 }
 
-TFieldSpec ApacheDirective(char letter, std::string_view argument, const std::string& written) {
+TFieldPlan ApacheDirective(char letter, std::string_view argument, const std::string& written) {
     const bool hasArgument = !argument.empty();
     switch (letter) {
         case 'h':
@@ -153,7 +153,7 @@ TFieldSpec ApacheDirective(char letter, std::string_view argument, const std::st
     throw ELogFormatError(Format("Unknown log format directive %s", written));
 }
 
-TFieldSpec NginxVariable(const std::string& name) {
+TFieldPlan NginxVariable(const std::string& name) {
     if (name == "remote_addr") return TextField("host");
     if (name == "remote_user") return TextField("user");
     if (name == "time_local") return TimeField(TLogValue::LocalTime);
@@ -202,10 +202,10 @@ bool IsNameChar(char c) {
 class TLogFormatBuilder {
   public:
     void Literal(char c) { literal_ += c; }
-    void Field(TFieldSpec spec, std::string written, bool bracketed) {
+    void Field(TFieldPlan plan, std::string written, bool bracketed) {
         if (!literal_.empty() || format_.fields_.empty()) {
             format_.literals_.push_back(literal_);
-        } else if (spec.Value != TLogValue::QueryString) {
+        } else if (plan.Value != TLogValue::QueryString) {
             // Two fields with nothing between them cannot be told apart (a query string after
             // a path can: it starts with "?").
             throw ELogFormatError(Format("Log format fields %s and %s have no text between them",
@@ -215,11 +215,11 @@ class TLogFormatBuilder {
         }
         literal_.clear();
         TLogField field;
-        field.Value = spec.Value;
+        field.Value = plan.Value;
         field.Directive = std::move(written);
         field.Bracketed = bracketed;
         format_.fields_.push_back(std::move(field));
-        specs_.push_back(std::move(spec));
+        plans_.push_back(std::move(plan));
     }
 
     TLogFormat Finish(std::string text) {
@@ -248,9 +248,9 @@ class TLogFormatBuilder {
         };
         std::vector<Placed> placed;
         std::vector<std::string> seen;
-        for (std::size_t f = 0; f < specs_.size(); ++f) {
-            for (std::size_t part = 0; part < specs_[f].Columns.size(); ++part) {
-                TLogColumn column = specs_[f].Columns[part];
+        for (std::size_t f = 0; f < plans_.size(); ++f) {
+            for (std::size_t part = 0; part < plans_[f].Columns.size(); ++part) {
+                TLogColumn column = plans_[f].Columns[part];
                 std::string name = column.Name;
                 for (int n = 2;
                      std::any_of(seen.begin(), seen.end(),
@@ -270,8 +270,8 @@ class TLogFormatBuilder {
         }
         std::stable_sort(placed.begin(), placed.end(),
                          [](const Placed& a, const Placed& b) { return a.Rank < b.Rank; });
-        for (std::size_t f = 0; f < specs_.size(); ++f)
-            format_.fields_[f].Columns.resize(specs_[f].Columns.size());
+        for (std::size_t f = 0; f < plans_.size(); ++f)
+            format_.fields_[f].Columns.resize(plans_[f].Columns.size());
         for (std::size_t i = 0; i < placed.size(); ++i) {
             format_.fields_[placed[i].Field].Columns[static_cast<std::size_t>(placed[i].Part)] =
                 static_cast<int>(i);
@@ -280,7 +280,7 @@ class TLogFormatBuilder {
     }
 
     TLogFormat format_;
-    std::vector<TFieldSpec> specs_;
+    std::vector<TFieldPlan> plans_;
     std::string literal_;
 };
 

@@ -15,7 +15,7 @@ TQelFromLog::TQelFromLog(TComponent* owner) : TQelFromText(owner) {
 }
 
 bool TQelFromLog::ImportRow() {
-    line_ = Lines()[CurrentRow()];
+    line_ = CurrentRecord();
     if (format_ == nullptr) throw EImportError("No log format is set");
     if (!format_->Match(line_, values_, reason_)) {
         throw ELogLineError(Format("line %lld: %s", static_cast<long long>(LineNumber()), reason_));

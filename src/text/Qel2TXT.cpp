@@ -1,9 +1,16 @@
 #include "text/Qel2TXT.h"
 
+#include <algorithm>
+
+#include "core/Errors.h"
 #include "core/TextUtil.h"
 #include "engine/ImpCnst.h"
 
 namespace qel {
+
+namespace {
+constexpr const char* kSourceChanged = "The source %s changed while it was read";
+}  // namespace
 
 TQelFromText::TQelFromText(TComponent* owner) : TQelBaseComponent(owner) {
     // The base constructor could only see its own extension.
@@ -42,18 +49,87 @@ TRecordRules TQelFromText::Rules() const {
     return rules;
 }
 
+std::string TQelFromText::SourceName() const {
+    return SourceStream() != nullptr ? std::string("stream") : SourceFileName();
+}
+
+void TQelFromText::OpenInput() {
+    std::unique_ptr<TByteInput> raw = SourceStream() != nullptr ? OpenStreamInput(*SourceStream())
+                                                                : OpenFileInput(SourceFileName());
+    input_ = Decompressed(std::move(raw), compression_, SourceName());
+    if (startOffset_ > 0) input_->Skip(static_cast<std::uint64_t>(startOffset_));
+}
+
 void TQelFromText::OpenSource() {
     TQelBaseComponent::OpenSource();
+    CloseSource();
     currentLine_ = {};
-    currentRow_ = 0;
     fieldPositions_.clear();
+    currentRow_ = 0;
+    currentStart_ = currentEnd_ = startOffset_;
     // Bindings serve one run's evaluations.
     bindings_.clear();
     bindingIndex_.clear();
-    if (SourceStream() != nullptr) {
-        ReadLines(Rules(), headerLine_, *SourceStream(), lines_);
+    // The settings of this run; a handler that changes them later does not change the reading.
+    separator_ = RecordSeparatorCustom();
+    rules_ = Rules();
+    rules_.Separator = separator_;
+    try {
+        OpenInput();
+        // The counting pass: the kept records and the header line.
+        auto counter =
+            std::make_unique<TRecordStream>(*input_, rules_.Separator, rules_.Qualifier,
+                                            rules_.Delimiter, chunkSize_, StartOffsetBytes());
+        TRecordKeeper keeper(rules_);
+        std::string_view record;
+        bool more = true;
+        while (!keeper.Done() && (more = counter->Next(record))) keeper.Offer(record, &headerLine_);
+        rowCount_ = static_cast<int>(std::min<std::int64_t>(keeper.Kept(), INT32_MAX));
+        countedBytes_ = counter->Position() - StartOffsetBytes();
+        countedToTheEnd_ = !more;
+        StartReading(std::move(counter));
+    } catch (...) {
+        CloseSource();
+        throw;
+    }
+}
+
+std::uint64_t TQelFromText::StartOffsetBytes() const {
+    return static_cast<std::uint64_t>(startOffset_);
+}
+
+void TQelFromText::StartReading(std::unique_ptr<TRecordStream> counted) {
+    fetched_ = -1;
+    fetchedLine_ = {};
+    if (counted != nullptr && counted->Restart()) {
+        // The whole counted input is still at hand.
+        records_ = std::move(counted);
     } else {
-        ReadLines(Rules(), headerLine_, SourceFileName(), lines_);
+        counted.reset();
+        records_.reset();
+        input_->Rewind();
+        if (startOffset_ > 0) input_->Skip(StartOffsetBytes());
+        records_ = std::make_unique<TRecordStream>(*input_, rules_.Separator, rules_.Qualifier,
+                                                   rules_.Delimiter, chunkSize_, StartOffsetBytes(),
+                                                   countedBytes_, countedToTheEnd_);
+    }
+    keeper_ = std::make_unique<TRecordKeeper>(rules_);
+}
+
+void TQelFromText::Fetch(int row) {
+    if (row == fetched_) return;
+    if (row < fetched_) StartReading(nullptr);
+    while (fetched_ < row) {
+        std::string_view record;
+        bool kept = false;
+        while (!kept && !keeper_->Done() && records_->Next(record))
+            kept = keeper_->Offer(record, nullptr);
+        if (!kept) throw EInOutError(Format(kSourceChanged, SourceName()));
+        records_->Pin();
+        ++fetched_;
+        fetchedLine_ = record;
+        fetchedStart_ = static_cast<std::int64_t>(records_->RecordStart());
+        fetchedEnd_ = static_cast<std::int64_t>(records_->RecordEnd());
     }
 }
 
@@ -63,16 +139,39 @@ void TQelFromText::CloseSource() {
     // still describe the copy.
     lastLine_.assign(currentLine_);
     currentLine_ = lastLine_;
-    lines_.Clear();
+    fetchedLine_ = {};
+    records_.reset();
+    keeper_.reset();
+    if (input_ != nullptr) {
+        // A stream is left at its end; a failure to get there changes nothing that was read.
+        try {
+            input_->Finish();
+        } catch (const std::exception&) {
+        }
+        input_.reset();
+    }
+    rowCount_ = 0;
+    fetched_ = -1;
 }
 
 bool TQelFromText::HasRow() {
     const std::int64_t span = static_cast<std::int64_t>(RowLast()) - RowFirst();
-    return currentRow_ < lines_.Count() && currentRow_ <= span;
+    if (currentRow_ < 0 || currentRow_ >= rowCount_ || currentRow_ > span) return false;
+    Fetch(currentRow_);
+    return true;
+}
+
+std::string_view TQelFromText::CurrentRecord() {
+    if (currentRow_ < 0 || currentRow_ >= rowCount_)
+        throw EListError(Format(msg::kListIndexError, currentRow_));
+    Fetch(currentRow_);
+    return fetchedLine_;
 }
 
 bool TQelFromText::ImportRow() {
-    currentLine_ = lines_[currentRow_];
+    currentLine_ = CurrentRecord();
+    currentStart_ = fetchedStart_;
+    currentEnd_ = fetchedEnd_;
     if (!Fixed()) {
         SplitFields(nullptr, false, FieldDelimiterCustom(), fieldPositions_, currentLine_,
                     TextQualifierCustom());

@@ -139,27 +139,35 @@ bool TRecordCutter::NextScanning(TRecordRange& record) {
     return true;
 }
 
+TRecordKeeper::TRecordKeeper(const TRecordRules& rules)
+    : skipEmpty_(rules.SkipEmptyRow),
+      first_(rules.RowFirst),
+      last_(rules.RowLast),
+      header_(rules.RowFieldNames) {}
+
+bool TRecordKeeper::Offer(std::string_view record, std::string* headerLine) {
+    ++number_;
+    if (skipEmpty_ && IsBlank(record)) return false;
+    if (number_ == header_ && headerLine != nullptr) headerLine->assign(record);
+    if (first_ <= number_ && number_ <= last_) {
+        ++kept_;
+        done_ = kept_ == last_;
+        return true;
+    }
+    done_ = number_ >= last_ && number_ >= header_;
+    return false;
+}
+
 void ReadRecords(std::string_view text, const TRecordRules& rules, std::string& headerLine,
                  std::vector<TRecordRange>& kept) {
     kept.clear();
     text = StripEndMarks(text);
-    if (text.empty()) return;
-    const std::int64_t first = rules.RowFirst;
-    const std::int64_t last = rules.RowLast;
-    const std::int64_t header = rules.RowFieldNames;
     TRecordCutter cutter(text, rules.Separator, rules.Qualifier, rules.Delimiter);
+    TRecordKeeper keeper(rules);
     TRecordRange record;
-    std::int64_t number = 0;
-    while (cutter.Next(record)) {
-        ++number;
-        const std::string_view line = text.substr(record.Offset, record.Length);
-        if (rules.SkipEmptyRow && IsBlank(line)) continue;
-        if (number == header) headerLine.assign(line);
-        if (first <= number && number <= last) {
+    while (!keeper.Done() && cutter.Next(record)) {
+        if (keeper.Offer(text.substr(record.Offset, record.Length), &headerLine)) {
             kept.push_back(record);
-            if (static_cast<std::int64_t>(kept.size()) == last) break;
-        } else if (number >= last && number >= header) {
-            break;  // no later record can be kept or become the header line
         }
     }
 }

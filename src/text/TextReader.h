@@ -1,50 +1,17 @@
-// Reading delimited and fixed-width text: the source bytes in one buffer, records cut from it
-// and kept as offsets into that buffer, and the fields of one record located by position.
-// Text is bytes: UTF-8 passes untouched and a NUL byte is an ordinary character.
+// Reading delimited and fixed-width text: records cut from the bytes of a source a chunk at a
+// time, the rules that keep records of a row range, and the fields of one record located by
+// position. Text is bytes: UTF-8 passes untouched and a NUL byte is an ordinary character.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <iosfwd>
 #include <limits>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace qel {
-
-// Frees a text buffer's memory. Large buffers are anonymous mappings with transparent huge pages
-// requested (filling 170 MB of fresh 4 KB pages costs far more than the read itself); small
-// ones come from the heap.
-struct TextBufferRelease {
-    std::size_t mapped = 0;  // length of the mapping; 0 for heap memory
-    void operator()(char* p) const;
-};
-
-// The whole content of a source, read with one read into one buffer. A file is read from its
-// start, a stream from its current position to its end.
-class TTextBuffer {
-  public:
-    // Raises EFOpenError "Cannot open file %s" when the file cannot be opened or is a directory,
-    // EInOutError when reading fails part-way. The file is closed in every case.
-    void LoadFile(const std::string& fileName);
-    // Raises EInOutError when the stream is broken or a read fails.
-    void LoadStream(std::istream& stream);
-    void Assign(std::string_view text);
-    void Clear();
-
-    std::string_view View() const { return {data_.get(), size_}; }
-    std::size_t Size() const { return size_; }
-
-  private:
-    void Reserve(std::size_t capacity);
-
-    std::unique_ptr<char, TextBufferRelease> data_;
-    std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
-};
 
 // The text without the end marks (#26, #27) that trail it.
 std::string_view StripEndMarks(std::string_view text);
@@ -71,6 +38,8 @@ class TRecordCutter {
     // Whether the scanning search (memchr over the separator's first byte and the qualifier)
     // is used; it is, unless the separator contains the qualifier.
     bool Scanning() const { return scanning_; }
+    // Where the next record starts: just past the separator of the last one.
+    std::size_t Position() const { return pos_; }
 
   private:
     bool SeparatorAt(std::size_t p) const;
@@ -106,6 +75,28 @@ struct TRecordRules {
     std::string_view Separator = "\r\n";
 };
 
+// The keeping rules applied to records offered one by one in text order.
+class TRecordKeeper {
+  public:
+    explicit TRecordKeeper(const TRecordRules& rules);
+    // Numbers the next record and says whether it is kept. The record numbered RowFieldNames
+    // is copied to `headerLine` unless that is null.
+    bool Offer(std::string_view record, std::string* headerLine);
+    // No later record can be kept or become the header line: RowLast records are kept, or the
+    // numbers have passed both RowLast and RowFieldNames.
+    bool Done() const { return done_; }
+    std::int64_t Kept() const { return kept_; }
+
+  private:
+    bool skipEmpty_;
+    std::int64_t first_;
+    std::int64_t last_;
+    std::int64_t header_;
+    std::int64_t number_ = 0;
+    std::int64_t kept_ = 0;
+    bool done_ = false;
+};
+
 // Cuts the text (after removing its trailing end marks) and replaces `kept` with the records
 // numbered RowFirst..RowLast, as offsets into `text`. The record numbered RowFieldNames is
 // copied to `headerLine`; an empty text leaves it unchanged. Cutting stops once RowLast
@@ -113,32 +104,73 @@ struct TRecordRules {
 void ReadRecords(std::string_view text, const TRecordRules& rules, std::string& headerLine,
                  std::vector<TRecordRange>& kept);
 
-// The kept records of a source: the source's bytes and the records' offsets into them.
-class TTextLines {
-  public:
-    int Count() const { return static_cast<int>(ranges_.size()); }
-    bool Empty() const { return ranges_.empty(); }
-    // Record i (0-based); "List index out of bounds (%d)" outside 0..Count()-1.
-    std::string_view operator[](int index) const;
-    void Clear();
+class TByteInput;
 
-    TTextBuffer& Buffer() { return buffer_; }
-    std::vector<TRecordRange>& Ranges() { return ranges_; }
-    // Keeps only the bytes of the kept records when they are less than half of the buffer
-    // (a short row range of a large source), so the rest of the source is not held.
-    void Compact();
+// Cuts the records of a byte input as TRecordCutter cuts a whole text, holding only a chunk
+// of it: a record may cross any number of chunks and be of any length (the buffer grows to
+// hold it). The end marks that trail the input are removed, as StripEndMarks does.
+//
+// A record's bytes stay valid until the next call of Next, or, once Pin is called for it,
+// until the call of Next after the next record is pinned (two buffers take turns then).
+class TRecordStream {
+  public:
+    // Reads `input` from where it stands; `origin` is the offset of that byte in the input,
+    // which the record offsets count from. At most `limit` bytes are read; when `limitEnds`,
+    // the limit counts as the end of the input (its end marks are removed), else records are
+    // cut as the bytes before it give them.
+    TRecordStream(TByteInput& input, std::string_view separator, char qualifier, char delimiter,
+                  std::size_t chunkSize, std::uint64_t origin = 0,
+                  std::uint64_t limit = std::numeric_limits<std::uint64_t>::max(),
+                  bool limitEnds = true);
+    TRecordStream(const TRecordStream&) = delete;
+    TRecordStream& operator=(const TRecordStream&) = delete;
+
+    // The next record; false once the input is used up.
+    bool Next(std::string_view& record);
+    // Keeps the last record's bytes valid past the next call of Next (see above).
+    void Pin() { pinned_ = current_; }
+    // The offsets of the last record: its first byte, and just past its separator (the input's
+    // end for a last record without one).
+    std::uint64_t RecordStart() const { return recordStart_; }
+    std::uint64_t RecordEnd() const { return recordEnd_; }
+    // The offset just past the last record handed out; once Next has returned false, the
+    // offset of the input's end (or of the limit).
+    std::uint64_t Position() const { return position_; }
+    // Whether the input ended before the limit; a last record cut off by that early end is
+    // not handed out.
+    bool EndedShort() const { return endedShort_; }
+    // Starts over from the first record without reading again when no byte has been let go
+    // yet (the input so far fits in the buffer); false otherwise.
+    bool Restart();
 
   private:
-    TTextBuffer buffer_;
-    std::vector<TRecordRange> ranges_;
-};
+    void Refill(std::size_t keepFrom);
+    void Cut(std::size_t from);
 
-// Reads a whole source and keeps its records by the rules (see ReadRecords). The stream is
-// read from its current position to its end; the file from its start.
-void ReadLines(const TRecordRules& rules, std::string& headerLine, std::istream& stream,
-               TTextLines& lines);
-void ReadLines(const TRecordRules& rules, std::string& headerLine, const std::string& fileName,
-               TTextLines& lines);
+    TByteInput& input_;
+    std::string separator_;
+    char qualifier_;
+    char delimiter_;
+    std::size_t chunkSize_;
+    std::uint64_t origin_;
+    std::uint64_t limit_;
+    bool limitEnds_;
+    std::vector<char> buffers_[2];
+    int current_ = 0;
+    int pinned_ = -1;
+    std::size_t size_ = 0;      // bytes in the current buffer
+    std::size_t solidEnd_ = 0;  // just past the last byte that is no end mark
+    std::uint64_t base_ = 0;    // input offset of the current buffer's first byte
+    std::uint64_t read_ = 0;    // bytes read from the input
+    std::size_t cutFrom_ = 0;   // where the cutter's text starts in the buffer
+    TRecordCutter cutter_{{}, {}, '\0', '\0'};
+    bool ended_ = false;
+    bool endedShort_ = false;
+    bool dropped_ = false;  // bytes of the input have been let go
+    std::uint64_t recordStart_ = 0;
+    std::uint64_t recordEnd_ = 0;
+    std::uint64_t position_ = 0;
+};
 
 // A field of a line: first and last byte, 1-based and inclusive. End < Start is an empty field.
 // Positions are not limited in size: a line may be of any length.

@@ -622,6 +622,94 @@ TEST_F(RunTest, LastErrorTellsWhyTheLastRunFailed) {
     EXPECT_EQ(comp.LastError(), "");
 }
 
+// A table that holds writes back and can lose the latest of them afterwards, as a failed commit
+// does: it takes the records out again and reports them in LostRecords.
+class TLosingTable : public TTraceTable {
+  public:
+    std::int64_t LostRecords() const override { return lost_; }
+    // Loses the latest `n` stored records at the next post whose NAME is "lose", or at the
+    // end-of-run flush when `atFlush`.
+    int loseAtPost = 0;
+    int loseAtFlush = 0;
+
+  protected:
+    TRecordId InternalInsert(const std::vector<Variant>& values,
+                             const TFieldFlags& assigned) override {
+        if (loseAtPost > 0 && VarToStr(values[1]) == "lose") {
+            Lose(loseAtPost);
+            throw EDatabaseError("database or disk is full; earlier records were lost");
+        }
+        const TRecordId id = TTraceTable::InternalInsert(values, assigned);
+        stored_.push_back(id);
+        return id;
+    }
+    void InternalFlush() override {
+        if (loseAtFlush > 0) {
+            Lose(loseAtFlush);
+            loseAtFlush = 0;
+            throw EDatabaseError("Cannot commit: database or disk is full");
+        }
+    }
+
+  private:
+    void Lose(int n) {
+        for (; n > 0 && !stored_.empty(); --n) {
+            TTraceTable::InternalDelete(stored_.back());
+            stored_.pop_back();
+            ++lost_;
+        }
+    }
+    std::vector<TRecordId> stored_;
+    std::int64_t lost_ = 0;
+};
+
+// Records lost after they were counted are taken back from their counters and counted as
+// errors: the counters equal what the table holds, whether the loss shows at a later post
+// (offered to the host) or at the run's last commit (the run fails).
+TEST_F(RunTest, LostWritesAreTakenBackFromTheCounters) {
+    struct Case {
+        const char* name;
+        int atPost, atFlush;
+        bool handler;
+        TQelResult result;
+        int added, errors, offered;
+    } cases[] = {
+        {"lost at a post, no handler", 2, 0, false, irExecuted, 2, 3, 0},
+        {"lost at a post, the host goes on", 2, 0, true, irExecuted, 2, 3, 1},
+        {"lost at the last commit", 0, 3, true, irFailed, 2, 3, 0},
+        {"more lost than the run wrote", 0, 9, false, irFailed, 0, 5, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TLosingTable t;
+        Fill(t, {});
+        t.loseAtPost = c.atPost;
+        t.loseAtFlush = c.atFlush;
+        TMemorySource run;
+        run.SetDataSet(&t);
+        run.SetAnimatedStatus(false);
+        run.SetOptions(TQelOptions::All().Exclude(soShowMessage).Exclude(soWaitCursor));
+        run.Mappings().SetText("ID=Field1\nName=Field2\n");
+        run.records = {
+            {"1", "a"}, {"2", "b"}, {"3", "c"}, {"4", c.atPost ? "lose" : "d"}, {"5", "e"}};
+        int offered = 0;
+        if (c.handler) {
+            run.OnErrorEvent = [&](TQelBaseComponent&, const Exception&, bool& abort) {
+                ++offered;
+                abort = false;
+            };
+        }
+        run.Execute();
+        const TQelStatistic& st = run.Statistic();
+        EXPECT_EQ(st.Result(), c.result);
+        EXPECT_EQ(st.TotalAdded(), c.added);
+        EXPECT_EQ(st.TotalAdded(), t.RecordCount());
+        EXPECT_EQ(st.TotalErrors(), c.errors);
+        EXPECT_EQ(st.TotalImported(), 5);
+        EXPECT_EQ(offered, c.offered);
+    }
+}
+
 // The counter of the failed action is taken back in every mode.
 TEST_F(RunTest, FailedWriteTakesBackItsCounter) {
     struct Case {

@@ -138,11 +138,14 @@ TEST_P(WriteFault, PostedRecordsSurviveAndEveryRowIsAccountedFor) {
     if (c.fault == Fault::FileSizeLimit) {
         // The file cannot grow when a transaction commits: that transaction is lost as a whole
         // (the table says so in its error), the run fails, and everything committed before it
-        // is intact. The lost rows stay counted in TotalAdded: only the host's error and the
-        // outcome tell of them.
+        // is intact. The lost rows are taken back from TotalAdded and counted as errors, so
+        // the counters still equal what the table holds.
         EXPECT_EQ(result, irFailed);
         ExpectNumberedRows(rows, Numbers(1, committed));
         for (const std::string& e : errors) EXPECT_NE(e.find("were lost"), std::string::npos) << e;
+        EXPECT_EQ(static_cast<long long>(rows.size()), added);
+        EXPECT_EQ(reader.Count(), added);  // SELECT count(*)
+        EXPECT_EQ(added + errorCount, imported);
         return;
     }
 
