@@ -11,6 +11,10 @@
 
 namespace qel {
 
+bool IsInDateRange(TDateTime dt) {
+    return std::isfinite(dt) && dt > -693594.0 && dt < 2958466.0;
+}
+
 namespace {
 using namespace std::chrono;
 constexpr sys_days kEpoch = sys_days{year{1899} / December / 30};

@@ -27,6 +27,11 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec);
 bool TryEncodeDate(int year, int month, int day, TDateTime& out);
 bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& out);
 
+// Whether a value is a date of the calendar kept here: 1 January 1, 00:00 to 31 December 9999,
+// 23:59:59.999. (A negative value's fraction is the time of its day, so the values above -693594
+// down to -693593 are all 1 January 1.)
+bool IsInDateRange(TDateTime dt);
+
 // Raise EInvalidOp "Invalid floating point operation" for a value that is no date: infinite,
 // NaN, or more than 10,000,000 days from the epoch (so do the formatting functions below).
 DateParts DecodeDate(TDateTime dt);

@@ -15,9 +15,6 @@ namespace qel {
 
 namespace {
 
-// The date-time range that has a calendar date: 1 January 0001 to 31 December 9999.
-constexpr double kMinDateTime = -693593.0;
-constexpr double kMaxDateTime = 2958466.0;               // exclusive
 constexpr double kMaxExactInteger = 9007199254740992.0;  // 2^53
 
 std::vector<std::string> SplitNames(const std::string& names) {
@@ -298,8 +295,7 @@ Variant TField::Convert(const Variant& v) const {
                 default:
                     InvalidValue();
             }
-            if (!std::isfinite(dt) || dt <= kMinDateTime - 1.0 || dt >= kMaxDateTime)
-                InvalidValue();
+            if (!IsInDateRange(dt)) InvalidValue();
             // Kept to the millisecond, as stored: the day and the time of day are rebuilt from
             // their parts, so a value reads back exactly as it was written.
             DateParts d = DecodeDate(dt);

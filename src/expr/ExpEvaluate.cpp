@@ -162,9 +162,7 @@ char CharOf(const Variant& v) {
 // A date-time argument for the date-part functions: text is read as a date first.
 TDateTime DateOf(const Variant& v) {
     TDateTime d = v.AsDateTime();
-    // The calendar covers 1 January 1 to 31 December 9999.
-    if (!std::isfinite(d) || d < -693594.0 || d >= 2958466.0)
-        throw EVariantError(msg::kInvalidVarCast);
+    if (!IsInDateRange(d)) throw EVariantError(msg::kInvalidVarCast);
     return d;
 }
 
@@ -476,9 +474,7 @@ class TExpEvaluator {
                 break;
             case bfDateToStr: {
                 const double d = RealOf(Arg(0));
-                if (!std::isfinite(d) || d < -693594.0 || d >= 2958466.0) {
-                    throw EVariantError(msg::kInvalidVarCast);
-                }
+                if (!IsInDateRange(d)) throw EVariantError(msg::kInvalidVarCast);
                 value = Variant(DateToStr(d));
                 break;
             }

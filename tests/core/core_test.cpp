@@ -104,6 +104,25 @@ TEST(DateTime, EncodeDecodeRoundTrip) {
     EXPECT_EQ(FormatDateTime("dd/mm/yyyy hh:nn:ss", dt), "25/12/2003 10:15:42");
 }
 
+TEST(DateTime, TheDateRangeIsYear1ToYear9999) {
+    struct Case {
+        double value;
+        bool inRange;
+    };
+    const Case cases[] = {
+        {-693594.0, false},                        // 31 December of the year 0
+        {-693593.999, true}, {-693593.0, true},    // 1 January 1, late and at midnight
+        {0.0, true},         {2958465.999, true},  // 31 December 9999, late
+        {2958466.0, false},  {std::nan(""), false}, {INFINITY, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsInDateRange(c.value), c.inRange) << c.value;
+        if (c.inRange) {
+            EXPECT_GE(DecodeDate(c.value).Year, 1) << c.value;
+        }
+    }
+}
+
 TEST(DateTime, StrToDateUsesTheShortDateOrder) {
     FormatSettings fs;
     fs.ShortDateFormat = "dd.mm.yyyy";
