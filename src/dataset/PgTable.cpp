@@ -525,6 +525,8 @@ void TPgTable::RowToLine(const std::vector<Variant>& values, const TFieldFlags& 
         } else if (v.IsText() && columns_[i].Text) {
             // Text goes into the line in one pass: checked and escaped.
             AppendText(i, v.TextValue(), &line);
+        } else if (v.kind() == Variant::vkInteger && columns_[i].Integer && !columns_[i].Int2) {
+            AppendNumber(line, v.IntegerValue());  // any 32-bit integer fits the column
         } else if (columns_[i].Plain) {
             // Numbers, truth values and dates have nothing to escape.
             char isNull = 0;
@@ -727,10 +729,11 @@ std::vector<TFieldDef> TPgTable::InternalOpen() {
             col.Real4 = col.TypeName == "float4";
             col.Int2 = col.TypeName == "int2";
             col.Text = def.DataType == ftString || def.DataType == ftUnknown;
-            col.Plain = IsIntegerFieldType(def.DataType) || def.DataType == ftFloat ||
-                        def.DataType == ftCurrency || def.DataType == ftBCD ||
-                        def.DataType == ftBoolean || def.DataType == ftDate ||
-                        def.DataType == ftTime || def.DataType == ftDateTime;
+            col.Integer = IsIntegerFieldType(def.DataType);
+            col.Plain = col.Integer || def.DataType == ftFloat || def.DataType == ftCurrency ||
+                        def.DataType == ftBCD || def.DataType == ftBoolean ||
+                        def.DataType == ftDate || def.DataType == ftTime ||
+                        def.DataType == ftDateTime;
             col.Int4 = col.TypeName == "int4";
             if (col.TypeName == "numeric" && typmod >= 4) {
                 col.Precision = ((typmod - 4) >> 16) & 0xFFFF;

@@ -122,8 +122,9 @@ class TPgTable : public TDataSet {
         bool Real4 = false;  // float4
         bool Int2 = false;
         bool Int4 = false;
-        bool Text = false;   // a value that is text is written as it is (text types, unknown)
-        bool Plain = false;  // the value's text never needs an escape (numbers, dates, boolean)
+        bool Text = false;     // a value that is text is written as it is (text types, unknown)
+        bool Integer = false;  // int2, int4, int8
+        bool Plain = false;    // the value's text never needs an escape (numbers, dates, boolean)
         bool Generated = false;
     };
     // One record's values as text for the server, one per field.
