@@ -368,12 +368,6 @@ void RegisterImportOptions(CLI::App& cmd, ImportOptions& o, const TQelBaseCompon
                  Describe("Print the result as one JSON object", "one line per value"));
 }
 
-void DashIsNull(TField* field, Variant& value) {
-    if (field != nullptr && field->IsNumeric() && value.IsText() && value.TextValue() == "-") {
-        value = Variant::Null();
-    }
-}
-
 void ApplyImportOptions(const ImportOptions& o, TQelBaseComponent& c) {
     for (const std::string& line : o.Maps) c.Mappings().Add(line);
     if (o.Mode) c.SetMode(ParseMode(*o.Mode));
@@ -390,13 +384,7 @@ void ApplyImportOptions(const ImportOptions& o, TQelBaseComponent& c) {
     if (o.SkipIf) c.LoadCondition().SetSkipIf(*o.SkipIf);
     if (o.Trim) c.SetTrimSpaces(ParseTrim(*o.Trim));
     if (o.Oem) c.SetCharacterSet(csiASCII_MSDOS);
-    if (o.DashNull) {
-        TGetCellParamsEvent before = c.OnGetCellParams;
-        c.OnGetCellParams = [before](TQelBaseComponent& sender, TField* field, Variant& value) {
-            if (before) before(sender, field, value);
-            DashIsNull(field, value);
-        };
-    }
+    if (o.DashNull) c.SetDashNull(true);
 
     TQelDataFormats& f = c.DataFormats();
     if (o.DateOrder) f.SetDateOrder(ParseDateOrder(*o.DateOrder));

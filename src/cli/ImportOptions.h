@@ -82,13 +82,10 @@ void RegisterImportOptions(CLI::App& command, ImportOptions& options,
                            const TQelBaseComponent& defaults);
 
 // Sets every given option on `component`. Raises EUsageError for a value it cannot take.
-// --dash-null installs an OnGetCellParams handler (see DashIsNull), after any already set.
+// --dash-null is the component's DashNull: a value that is exactly "-" is null for a numeric
+// field (access logs write "-" for a size when no body was sent); " -" or "--" are left for
+// the conversion to judge.
 void ApplyImportOptions(const ImportOptions& options, TQelBaseComponent& component);
-
-// The --dash-null rule: a text value that is exactly "-" becomes null when it goes to a
-// numeric field (access logs write "-" for a size when no body was sent). Anything else,
-// " -" or "--" included, is left for the conversion to judge.
-void DashIsNull(TField* field, Variant& value);
 
 // --- Pieces, shared with `qel eval` and the help --------------------------------------------
 

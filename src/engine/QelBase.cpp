@@ -177,6 +177,8 @@ void TQelBaseComponent::Assign(const TPersistent& source) {
     sourceFileName_ = s->sourceFileName_;
     characterSet_ = s->characterSet_;
     trimSpaces_ = s->trimSpaces_;
+    dashNull_ = s->dashNull_;
+    evaluateAhead_ = s->evaluateAhead_;
     titleStatus_ = s->titleStatus_;
     OnCreateStructure = s->OnCreateStructure;
     OnErrorEvent = s->OnErrorEvent;

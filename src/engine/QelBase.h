@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <istream>
@@ -287,6 +288,14 @@ struct TQelEvalStateDeleter {
     void operator()(TQelEvalState* p) const;
 };
 
+// Evaluation ahead of the row loop (engine/QelAhead.h).
+class TQelAhead;
+class TQelRowReader;
+struct TQelAheadRow;
+struct TQelAheadDeleter {
+    void operator()(TQelAhead* p) const;
+};
+
 // ---------------------------------------------------------------------------------------------
 // The import component
 
@@ -414,6 +423,15 @@ class TQelBaseComponent : public TComponent {
     void SetUseDisplayNames(bool v) { useDisplayNames_ = v; }
     TQelTrimSpaces TrimSpaces() const { return trimSpaces_; }
     void SetTrimSpaces(TQelTrimSpaces v) { trimSpaces_ = v; }
+    // A value that is exactly "-" becomes null for a numeric destination field (a web log's
+    // missing size), right after OnGetCellParams. Off by default.
+    bool DashNull() const { return dashNull_; }
+    void SetDashNull(bool v) { dashNull_ = v; }
+    // Whether a second thread may read and evaluate rows ahead of the row loop where nothing
+    // observable can differ from evaluating them in the loop (engine/QelAhead.h). On by
+    // default; off keeps the whole run on the calling thread.
+    bool EvaluateAhead() const { return evaluateAhead_; }
+    void SetEvaluateAhead(bool v) { evaluateAhead_ = v; }
     TQelColumns& Columns() { return *columns_; }
     const TQelColumns& Columns() const { return *columns_; }
 
@@ -452,6 +470,8 @@ class TQelBaseComponent : public TComponent {
     const Variant& RowValues() const { return rowValues_; }
     int CurrentFieldIndex() const { return currentFieldIndex_; }
     bool AbortRequested() const { return abortRequested_; }
+    // Rows of the last (or running) loop whose values were evaluated ahead.
+    std::int64_t RowsEvaluatedAhead() const { return aheadRows_; }
 
     // --- Events ---------------------------------------------------------------------------------
 
@@ -489,6 +509,26 @@ class TQelBaseComponent : public TComponent {
     void CheckDestination() const;
     static EImportError DestinationGoneError();
 
+    // Ahead evaluation. A source whose rows another thread can read gives a reader of its
+    // rows from row `first` of the loop on, answering its bound names `handles` as
+    // GetBoundSourceValue would, or nullptr (the base: none). The source lends the reader its
+    // reading state and must not touch it until the helper is stopped (StopAhead, DropAhead).
+    virtual std::unique_ptr<TQelRowReader> AheadReader(const std::vector<int>& handles,
+                                                       std::int64_t first);
+    // Called by the source's ImportRow before the base step with the position of the row in
+    // hand (0 for the first row of the loop): true when that row's values were evaluated
+    // ahead, so that the base step takes them and the source need not split the row.
+    bool PrepareAheadRow(std::int64_t position);
+    // Whether a helper exists, running or stopped with rows the source has not taken yet.
+    bool AheadActive() const { return ahead_ != nullptr; }
+    // The row at `position` the helper read (waiting for it while the helper runs), whose
+    // record the source takes; nullptr when the helper has not got it.
+    TQelAheadRow* AheadRow(std::int64_t position);
+    // Stops the helper; its values are no longer used, the rows it read stay for AheadRow.
+    void StopAhead() noexcept;
+    // Stops the helper and throws away what it read; gives what reading raised in it.
+    std::exception_ptr DropAhead() noexcept;
+
     // Run tables, for source subclasses that build their own.
     Variant keyEntries_;
     Variant mappingEntries_;
@@ -521,6 +561,12 @@ class TQelBaseComponent : public TComponent {
     void FinishSourceValue(const Variant* Args, int ArgCount, Variant& Value);
     // The text of load condition `slot` (0 LoadWhen, 1 SkipIf) as a value, kept between rows.
     const Variant& ConditionText(int slot, const std::string& text);
+    // Starts the helper after a row evaluated in the loop, when the run allows it.
+    void TryStartAhead();
+    // Whether everything the helper's work follows is as it was when it started.
+    bool AheadStillValid() const;
+    // ImportRow for a row whose values were evaluated ahead.
+    bool ImportAheadRow();
 
     // Owned objects.
     std::unique_ptr<TQelColumns> columns_;
@@ -541,6 +587,8 @@ class TQelBaseComponent : public TComponent {
     std::string specificationDir_;
     bool useDisplayNames_ = false;
     TQelTrimSpaces trimSpaces_ = tsNoTrim;
+    bool dashNull_ = false;
+    bool evaluateAhead_ = true;
     std::string sourceFileName_;
     bool fixed_ = false;
     std::int32_t rowFirst_ = 1;
@@ -568,6 +616,26 @@ class TQelBaseComponent : public TComponent {
     std::array<Variant, 2> conditionTexts_;  // LoadWhen and SkipIf as values, kept between rows
     std::unique_ptr<TQelEvalState, TQelEvalStateDeleter> eval_;
     Variant rowValue_;  // a row's value while it is evaluated, its buffer kept between rows
+    // Ahead evaluation: the helper, the position of the row in hand, whether the helper was
+    // tried in this loop, the values of the row in hand when they came from the helper, and
+    // the rows taken from it.
+    std::unique_ptr<TQelAhead, TQelAheadDeleter> ahead_;
+    std::int64_t aheadPosition_ = -1;
+    bool aheadTried_ = false;
+    std::vector<Variant>* aheadValues_ = nullptr;
+    std::int64_t aheadRows_ = 0;
+    // What the helper's work follows, as it was when it started.
+    struct AheadGuard {
+        TDataSet* DataSet = nullptr;
+        std::vector<std::uint64_t> FieldSerials;
+        std::uint64_t FormatsVersion = 0;
+        char DecimalSeparator = '.';
+        TQelTrimSpaces TrimSpaces = tsNoTrim;
+        bool DashNull = false;
+        bool Fixed = false;
+        char Delimiter = 0;
+        char Qualifier = 0;
+    } aheadGuard_;
     // The run's writes that succeeded, newest last, as runs of one action: the action in the
     // top two bits, the run's length below. A run of one mode is one entry.
     std::vector<std::uint32_t> writes_;

@@ -41,6 +41,29 @@ bool ShortDigits(const std::string& text, std::int32_t& out) {
     return true;
 }
 
+// The integer rule; `separator` is the process-wide decimal separator the number test reads.
+void ConvertInteger(Variant& value, const std::string& fieldName, char separator) {
+    if (!value.IsText()) return;
+    const std::string& text = value.TextValue();
+    std::int32_t i;
+    if (IsZeroText(text, fieldName)) {
+        value = Variant(std::int32_t{0});
+    } else if (ShortDigits(text, i)) {
+        value = Variant(i);
+    } else if (IsNumberText(text, separator)) {
+        if (TryStrToInt(text, i)) value = Variant(i);
+    }
+}
+
+void ConvertBoolean(Variant& value, const std::string& trueText, const std::string& falseText) {
+    const std::string text = value.IsText() ? value.TextValue() : value.AsText();
+    if (text == trueText || text == "1" || text == "T" || text == "Y") {
+        value = Variant(true);
+    } else if (text == falseText || text == "0" || text == "F" || text == "N") {
+        value = Variant(false);
+    }
+}
+
 }  // namespace
 
 TQelConversionKind ConversionKindOf(TFieldType type) {
@@ -111,19 +134,9 @@ void TQelFieldConversion::Apply(Variant& value) const {
         switch (Kind) {
             case ckNone:
                 return;
-            case ckInteger: {
-                if (!value.IsText()) return;
-                const std::string& text = value.TextValue();
-                std::int32_t i;
-                if (IsZeroText(text, FieldName)) {
-                    value = Variant(std::int32_t{0});
-                } else if (ShortDigits(text, i)) {
-                    value = Variant(i);
-                } else if (IsNumberText(text)) {
-                    if (TryStrToInt(text, i)) value = Variant(i);
-                }
+            case ckInteger:
+                ConvertInteger(value, FieldName, DefaultFormatSettings().DecimalSeparator);
                 return;
-            }
             case ckFloat: {
                 if (!value.IsText()) return;
                 const std::string& text = value.TextValue();
@@ -147,18 +160,24 @@ void TQelFieldConversion::Apply(Variant& value) const {
                 }
                 return;
             }
-            case ckBoolean: {
-                const std::string text = value.IsText() ? value.TextValue() : value.AsText();
-                if (text == BooleanTrue || text == "1" || text == "T" || text == "Y") {
-                    value = Variant(true);
-                } else if (text == BooleanFalse || text == "0" || text == "F" || text == "N") {
-                    value = Variant(false);
-                }
+            case ckBoolean:
+                ConvertBoolean(value, BooleanTrue, BooleanFalse);
                 return;
-            }
         }
     } catch (const std::exception&) {
         // Not reported: the value goes on as it is and the field decides when it is written.
+    }
+}
+
+void TQelFieldConversion::ApplyPure(Variant& value, char processSeparator) const {
+    try {
+        if (Kind == ckInteger) {
+            ConvertInteger(value, FieldName, processSeparator);
+        } else if (Kind == ckBoolean) {
+            ConvertBoolean(value, BooleanTrue, BooleanFalse);
+        }
+    } catch (const std::exception&) {
+        // As in Apply.
     }
 }
 

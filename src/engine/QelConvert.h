@@ -45,6 +45,12 @@ struct TQelFieldConversion {
     // Converts `value` in place. Never raises: when a step fails the value keeps what it held
     // at that point, and the process-wide decimal separator is always put back.
     void Apply(Variant& value) const;
+    // Whether the conversion reads nothing but this plan and `processSeparator` (text, integer
+    // and Boolean fields): another thread may then convert with ApplyPure.
+    bool Pure() const { return Kind == ckNone || Kind == ckInteger || Kind == ckBoolean; }
+    // Apply for a Pure plan, with `processSeparator` standing for the process-wide decimal
+    // separator that the integer test reads.
+    void ApplyPure(Variant& value, char processSeparator) const;
 };
 
 // The conversion step in one call (builds the plan each time; for tests and one-off use).

@@ -310,6 +310,7 @@ void TakeRowValues(Variant& table, const Variant& rowValues) {
 }  // namespace
 
 bool TQelBaseComponent::ImportRow() {
+    if (aheadValues_ != nullptr) return ImportAheadRow();
     TDataSet& ds = Destination();
     BeginRowEvaluation();
 
@@ -343,9 +344,9 @@ bool TQelBaseComponent::ImportRow() {
         rowValues_[i][2] = rowValue_;
     }
 
-    // 2. Character set and the host's last word on every value.
+    // 2. Character set, the host's last word on every value, and a dash as null.
     const bool oem = characterSet_ == csiASCII_MSDOS;
-    if (oem || OnGetCellParams) {
+    if (oem || OnGetCellParams || dashNull_) {
         for (std::size_t i = 0; i < rowValues_.Count(); ++i) {
             const Variant& entry = std::as_const(rowValues_)[i];
             if (!entry.IsArray()) continue;
@@ -362,6 +363,10 @@ bool TQelBaseComponent::ImportRow() {
             if (OnGetCellParams) {
                 OnGetCellParams(*this, field, value);
                 CheckDestination();
+            }
+            if (dashNull_ && field != nullptr && field->IsNumeric() && value.IsText() &&
+                value.TextValue() == "-") {
+                value = Variant::Null();
             }
             rowValues_[i][2] = value;
         }
@@ -392,6 +397,8 @@ bool TQelBaseComponent::ImportRow() {
         TakeRowValues(mappingEntries_, rowValues_);
         if (mode_ != imAppend && mode_ != imCopy) TakeRowValues(keyEntries_, rowValues_);
     }
+    // The rows after this one may be evaluated ahead once this one has bound every name.
+    if (accept && !aheadTried_ && aheadPosition_ >= 0) TryStartAhead();
     return accept;
 }
 

@@ -1,6 +1,7 @@
 #include "logformat/LogSource.h"
 
 #include "core/TextUtil.h"
+#include "engine/QelAhead.h"
 
 namespace qel {
 
@@ -39,6 +40,10 @@ int TQelFromLog::BindSourceName(const std::string& name) {
 void TQelFromLog::GetBoundSourceValue(int handle, Variant& value) {
     const auto i = static_cast<std::size_t>(handle);
     value = i < values_.size() ? values_[i] : Variant::Null();
+}
+
+std::unique_ptr<TQelRowReader> TQelFromLog::AheadReader(const std::vector<int>&, std::int64_t) {
+    return nullptr;
 }
 
 void TQelFromLog::CreateMappings() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +47,11 @@ class TQelFromLog : public TQelFromText {
     // The line of the current row (also when it did not fit the format) and its number.
     std::string_view LogLine() const { return line_; }
     std::int64_t LineNumber() const { return firstLineNumber_ + CurrentRow(); }
+
+  protected:
+    // The values come from matching the line in ImportRow: no row is evaluated ahead.
+    std::unique_ptr<TQelRowReader> AheadReader(const std::vector<int>& handles,
+                                               std::int64_t first) override;
 
   private:
     const logformat::TLogFormat* format_ = nullptr;

@@ -1,10 +1,12 @@
 #include "text/Qel2TXT.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/Errors.h"
 #include "core/TextUtil.h"
 #include "engine/ImpCnst.h"
+#include "engine/QelAhead.h"
 
 namespace qel {
 
@@ -16,6 +18,16 @@ TQelFromText::TQelFromText(TComponent* owner) : TQelBaseComponent(owner) {
     // The base constructor could only see its own extension.
     ApplyDefaultSourceFileName();
     SetSourceKind(kTextSourceKind);
+}
+
+TQelFromText::~TQelFromText() {
+    // The helper reads this source's record stream: it stops before the stream goes.
+    TakeBackStream();
+}
+
+void TQelFromText::TakeBackStream() noexcept {
+    DropAhead();
+    lent_ = false;
 }
 
 std::string TQelFromText::GetFileFilter() {
@@ -65,6 +77,7 @@ void TQelFromText::OpenSource() {
     CloseSource();
     currentLine_ = {};
     fieldPositions_.clear();
+    fieldsPending_ = false;
     currentRow_ = 0;
     currentStart_ = currentEnd_ = startOffset_;
     // Bindings serve one run's evaluations.
@@ -99,6 +112,8 @@ std::uint64_t TQelFromText::StartOffsetBytes() const {
 }
 
 void TQelFromText::StartReading(std::unique_ptr<TRecordStream> counted) {
+    TakeBackStream();
+    readError_ = nullptr;
     fetched_ = -1;
     fetchedLine_ = {};
     if (counted != nullptr && counted->Restart()) {
@@ -118,8 +133,25 @@ void TQelFromText::StartReading(std::unique_ptr<TRecordStream> counted) {
 
 void TQelFromText::Fetch(int row) {
     if (row == fetched_) return;
+    // A helper dropped before it gave back what it read leaves the stream past fetched_.
+    if (lent_ && !AheadActive()) StartReading(nullptr);
     if (row < fetched_) StartReading(nullptr);
     while (fetched_ < row) {
+        if (lent_) {
+            if (TQelAheadRow* ahead = AheadRow(fetched_ + 1)) {
+                std::string& held = held_[heldTurn_ ^= 1];
+                held.swap(ahead->Record);
+                ++fetched_;
+                fetchedLine_ = held;
+                fetchedStart_ = ahead->Start;
+                fetchedEnd_ = ahead->End;
+                continue;
+            }
+            // The helper has no more rows: the stream goes on from where it left off.
+            readError_ = DropAhead();
+            lent_ = false;
+        }
+        if (readError_) std::rethrow_exception(readError_);
         std::string_view record;
         bool kept = false;
         while (!kept && !keeper_->Done() && records_->Next(record))
@@ -134,6 +166,8 @@ void TQelFromText::Fetch(int row) {
 }
 
 void TQelFromText::CloseSource() {
+    TakeBackStream();
+    SplitCurrentLine();  // the fields of a row evaluated ahead describe the copy too
     // The row last loaded stays readable after the run (an OnAfterExecute handler may ask for
     // it): its text is copied out of the buffer that is released here, and its field positions
     // still describe the copy.
@@ -171,14 +205,107 @@ bool TQelFromText::ImportRow() {
     currentLine_ = CurrentRecord();
     currentStart_ = fetchedStart_;
     currentEnd_ = fetchedEnd_;
-    if (!Fixed()) {
+    fieldsPending_ = false;
+    if (PrepareAheadRow(currentRow_)) {
+        // Split later, if at all, as it would have been split now.
+        fieldsPending_ = !Fixed();
+        pendingDelimiter_ = FieldDelimiterCustom();
+        pendingQualifier_ = TextQualifierCustom();
+    } else if (!Fixed()) {
         SplitFields(nullptr, false, FieldDelimiterCustom(), fieldPositions_, currentLine_,
                     TextQualifierCustom());
     }
     return TQelBaseComponent::ImportRow();
 }
 
+void TQelFromText::SplitCurrentLine() const {
+    if (!fieldsPending_) return;
+    fieldsPending_ = false;
+    SplitDelimited(currentLine_, pendingDelimiter_, pendingQualifier_, fieldPositions_);
+}
+
+namespace {
+
+// The kept records after the current one, read from the run's record stream on the helper
+// thread, split and answered as the source answers bound names, with a split buffer and the
+// references of its own.
+class TTextRowReader : public TQelRowReader {
+  public:
+    TTextRowReader(TRecordStream& records, TRecordKeeper& keeper, std::int64_t next,
+                   std::int64_t rows, bool fixed, char delimiter, char qualifier,
+                   std::vector<TSourceReference> references)
+        : records_(records),
+          keeper_(keeper),
+          next_(next),
+          rows_(rows),
+          fixed_(fixed),
+          delimiter_(delimiter),
+          qualifier_(qualifier),
+          references_(std::move(references)) {}
+
+    bool ReadRow(TQelAheadRow& row) override {
+        if (next_ >= rows_) return false;
+        std::string_view record;
+        bool kept = false;
+        while (!kept && !keeper_.Done() && records_.Next(record))
+            kept = keeper_.Offer(record, nullptr);
+        // A counted record that is missing: the loop reads on by itself and finds out.
+        if (!kept) return false;
+        ++next_;
+        row.Record.assign(record);
+        row.Start = static_cast<std::int64_t>(records_.RecordStart());
+        row.End = static_cast<std::int64_t>(records_.RecordEnd());
+        line_ = row.Record;
+        if (!fixed_) SplitDelimited(line_, delimiter_, qualifier_, fields_);
+        return true;
+    }
+    void ReadBound(int handle, std::string& out) override {
+        out.clear();
+        ReadSourceReference(references_[static_cast<std::size_t>(handle)], line_, fields_,
+                            delimiter_, out);
+    }
+
+  private:
+    TRecordStream& records_;
+    TRecordKeeper& keeper_;
+    std::int64_t next_;
+    std::int64_t rows_;
+    bool fixed_;
+    char delimiter_;
+    char qualifier_;
+    std::vector<TSourceReference> references_;
+    std::string_view line_;
+    std::vector<TFieldPosition> fields_;
+};
+
+}  // namespace
+
+std::unique_ptr<TQelRowReader> TQelFromText::AheadReader(const std::vector<int>& handles,
+                                                         std::int64_t first) {
+    if (lent_ || records_ == nullptr || keeper_ == nullptr || first != fetched_ + 1 ||
+        currentRow_ != fetched_) {
+        return nullptr;
+    }
+    std::vector<TSourceReference> references(bindings_.size());
+    for (int handle : handles) {
+        if (handle < 0 || static_cast<std::size_t>(handle) >= bindings_.size()) return nullptr;
+        const Binding& b = bindings_[static_cast<std::size_t>(handle)];
+        if (b.Fixed != Fixed()) return nullptr;
+        references[static_cast<std::size_t>(handle)] = b.Reference;
+    }
+    auto reader = std::make_unique<TTextRowReader>(*records_, *keeper_, first, rowCount_, Fixed(),
+                                                   FieldDelimiterCustom(), TextQualifierCustom(),
+                                                   std::move(references));
+    // The record in hand lives in the stream's buffer, which the helper reads on into.
+    std::string& held = held_[heldTurn_ ^= 1];
+    held.assign(fetchedLine_);
+    fetchedLine_ = currentLine_ = held;
+    lent_ = true;
+    return reader;
+}
+
 void TQelFromText::GetSourceValue(const Variant& name, Variant& value) {
+    SplitCurrentLine();
     const std::string reference = VarToStr(name);
     value.AssignText({});
     ResolveSourceReference(reference, currentLine_, Fixed(), fieldPositions_,
@@ -199,6 +326,7 @@ int TQelFromText::BindSourceName(const std::string& name) {
 }
 
 void TQelFromText::GetBoundSourceValue(int handle, Variant& value) {
+    SplitCurrentLine();
     const Binding& b = bindings_.at(static_cast<std::size_t>(handle));
     if (b.Fixed != Fixed()) {
         // The setting changed since the name was bound: read the name afresh.

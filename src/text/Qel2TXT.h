@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,6 +32,7 @@ class TQelFromText : public TQelBaseComponent {
     static constexpr std::uint8_t kTextSourceKind = 2;
 
     explicit TQelFromText(TComponent* owner = nullptr);
+    ~TQelFromText() override;
     const char* ClassName() const override { return "TQelFromText"; }
 
     // --- Source half of the run --------------------------------------------------------------
@@ -100,7 +102,10 @@ class TQelFromText : public TQelBaseComponent {
     std::int64_t CurrentRecordStart() const { return currentStart_; }
     std::int64_t CurrentRecordEnd() const { return currentEnd_; }
     // The fields of CurrentLine in delimited mode; field n is entry n - 1.
-    const std::vector<TFieldPosition>& FieldPositions() const { return fieldPositions_; }
+    const std::vector<TFieldPosition>& FieldPositions() const {
+        SplitCurrentLine();
+        return fieldPositions_;
+    }
     // The record numbered RowFieldNames, as last read; it outlives the run.
     const std::string& HeaderLine() const { return headerLine_; }
 
@@ -110,8 +115,18 @@ class TQelFromText : public TQelBaseComponent {
                             std::vector<TFieldPosition>& positions, std::string_view line,
                             char qualifier);
 
+  protected:
+    // Reads the records after the current one on the helper thread, from the run's record
+    // stream, which the source lends it (see Fetch).
+    std::unique_ptr<TQelRowReader> AheadReader(const std::vector<int>& handles,
+                                               std::int64_t first) override;
+
   private:
     TRecordRules Rules() const;
+    // Splits CurrentLine when a row evaluated ahead left it unsplit.
+    void SplitCurrentLine() const;
+    // Stops the helper and forgets what it read (before the record stream changes hands).
+    void TakeBackStream() noexcept;
     std::string SourceName() const;
     // Opens the source's bytes, decompressed, at StartOffset.
     void OpenInput();
@@ -119,7 +134,9 @@ class TQelFromText : public TQelBaseComponent {
     // The run's pass over the source: the counting pass's stream when it still holds the
     // whole input, else a new pass over the bytes the counting pass read.
     void StartReading(std::unique_ptr<TRecordStream> counted);
-    // Reads on to the kept record numbered `row` (from the start when it lies behind).
+    // Reads on to the kept record numbered `row` (from the start when it lies behind). While
+    // the helper holds the record stream, the records come from the helper's rows; once it
+    // has none left, from the stream where the helper left off.
     void Fetch(int row);
 
     TQelCompression compression_ = cmNone;
@@ -140,7 +157,19 @@ class TQelFromText : public TQelBaseComponent {
     std::int64_t fetchedEnd_ = 0;
     std::int64_t currentStart_ = 0;
     std::int64_t currentEnd_ = 0;
-    std::vector<TFieldPosition> fieldPositions_;
+    // The fields of the current line; not yet split while fieldsPending_ is set (a row whose
+    // values were evaluated ahead is split only when something asks for its fields).
+    mutable std::vector<TFieldPosition> fieldPositions_;
+    mutable bool fieldsPending_ = false;
+    char pendingDelimiter_ = 0;
+    char pendingQualifier_ = 0;
+    // The record stream and keeper are lent to the helper thread.
+    bool lent_ = false;
+    // Records taken from the helper, two in turn (the previous one stays valid while the next
+    // is fetched, as the stream's pinned record does).
+    std::string held_[2];
+    int heldTurn_ = 0;
+    std::exception_ptr readError_;  // what reading raised in the helper, raised again by Fetch
     std::vector<TFieldPosition> pieces_;
     // Bound names, parsed for the fixed-width setting they were bound with.
     struct Binding {

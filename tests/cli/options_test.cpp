@@ -97,20 +97,20 @@ TEST(DashNull, ExactlyADashIsNullForNumericFieldsOnly) {
     }
 }
 
-TEST(DashNull, RunsAfterAHandlerAlreadySet) {
+TEST(DashNull, IsTheComponentsSettingAndLeavesHandlersAlone) {
     TQelFromText q;
     bool earlier = false;
     q.OnGetCellParams = [&](TQelBaseComponent&, TField*, Variant&) { earlier = true; };
     ParseAndApply({"--dash-null"}, q);
-    TMemTable table;
-    TField* size = table.AddField("Size", ftInteger);
+    EXPECT_TRUE(q.DashNull());
     Variant value("-");
-    q.OnGetCellParams(q, size, value);
+    q.OnGetCellParams(q, nullptr, value);
     EXPECT_TRUE(earlier);
-    EXPECT_TRUE(value.IsNull());
-    Variant none("-");
-    q.OnGetCellParams(q, nullptr, none);  // an entry that names no field keeps its text
-    EXPECT_EQ(none.TextValue(), "-");
+    EXPECT_EQ(value.TextValue(), "-");  // the handler is the one set before, unwrapped
+    TQelFromText plain;
+    ParseAndApply({}, plain);
+    EXPECT_FALSE(plain.DashNull());
+    EXPECT_FALSE(plain.OnGetCellParams);
 }
 
 TEST(Escapes, DecodeTheFourEscapesOnly) {

@@ -1,0 +1,319 @@
+// Evaluation ahead of the row loop: the helper thread and its ring, and the component's side of
+// it (when the helper may start, what it must find unchanged, and taking a row from it).
+#include "engine/QelAhead.h"
+
+#include <utility>
+
+#include "core/FormatSettings.h"
+#include "core/TextUtil.h"
+#include "engine/QelBase.h"
+#include "engine/QelEvalState.h"
+
+namespace qel {
+
+namespace {
+
+// Rings the bell a thread sleeps on.
+void Ring(std::atomic<std::uint32_t>& bell) {
+    bell.fetch_add(1, std::memory_order_seq_cst);
+    bell.notify_one();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The helper
+
+TQelAhead::TQelAhead(std::unique_ptr<TQelRowReader> reader, TQelAheadRules rules,
+                     std::int64_t first)
+    : reader_(std::move(reader)),
+      rules_(std::move(rules)),
+      first_(first),
+      ring_(kSlots),
+      sizes_(kSlots, 0) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+TQelAhead::~TQelAhead() {
+    Stop();
+}
+
+void TQelAhead::Stop() noexcept {
+    if (!thread_.joinable()) return;
+    stop_.store(true, std::memory_order_seq_cst);
+    Ring(helperBell_);
+    thread_.join();
+}
+
+bool TQelAhead::Full(std::uint64_t n) const {
+    const std::uint64_t filled = n - consumed_.load(std::memory_order_seq_cst);
+    return filled >= kSlots || (filled > 0 && bytes_.load(std::memory_order_seq_cst) >= kMaxBytes);
+}
+
+void TQelAhead::Run() noexcept {
+    for (std::uint64_t n = 0;; ++n) {
+        if (Full(n)) {
+            // The ring is full: sleep until the loop has given back half of it.
+            for (;;) {
+                helperWaiting_.store(true, std::memory_order_seq_cst);
+                const std::uint32_t bell = helperBell_.load(std::memory_order_seq_cst);
+                if (stop_.load(std::memory_order_seq_cst) || !Full(n)) break;
+                helperBell_.wait(bell, std::memory_order_seq_cst);
+            }
+            helperWaiting_.store(false, std::memory_order_seq_cst);
+        }
+        if (stop_.load(std::memory_order_acquire)) break;
+        TQelAheadRow& row = ring_[n & (kSlots - 1)];
+        // A slot that once held a very long record does not keep its memory.
+        if (row.Record.capacity() > (std::size_t{1} << 20)) std::string().swap(row.Record);
+        try {
+            if (!reader_->ReadRow(row)) break;
+        } catch (...) {
+            // Raised by the loop when it comes to this row, as reading it there would.
+            readFailure_ = std::current_exception();
+            break;
+        }
+        bool more = true;
+        try {
+            Evaluate(row);
+            row.Evaluated = true;
+        } catch (...) {
+            // Whatever failed (memory): the loop evaluates this row and the ones after it.
+            row.Evaluated = false;
+            more = false;
+        }
+        sizes_[n & (kSlots - 1)] = row.Record.size();
+        bytes_.fetch_add(row.Record.size(), std::memory_order_seq_cst);
+        produced_.store(n + 1, std::memory_order_seq_cst);
+        if (loopWaiting_.load(std::memory_order_seq_cst)) Ring(loopBell_);
+        if (!more) break;
+    }
+    ended_.store(true, std::memory_order_seq_cst);
+    Ring(loopBell_);
+}
+
+void TQelAhead::Evaluate(TQelAheadRow& row) {
+    const std::size_t count = rules_.Values.size();
+    row.Values.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const TQelAheadValue& rule = rules_.Values[i];
+        Variant& value = row.Values[i];
+        // What FinishSourceValue does to a bound name's value, and then DashNull.
+        value.AssignText({});
+        std::string& t = value.MutableText();
+        reader_->ReadBound(rule.Handle, t);
+        const auto trim = rules_.TrimSpaces;
+        if (trim == tsTrimRight || trim == tsTrimLeftRight) {
+            std::size_t e = t.size();
+            while (e > 0 && static_cast<unsigned char>(t[e - 1]) <= 32) --e;
+            t.resize(e);
+        }
+        if (trim == tsTrimLeft || trim == tsTrimLeftRight) {
+            std::size_t b = 0;
+            while (b < t.size() && static_cast<unsigned char>(t[b]) <= 32) ++b;
+            t.erase(0, b);
+        }
+        if (t.empty()) {
+            value.ClearToNull();
+            continue;
+        }
+        if (rule.Convert) rule.Plan.ApplyPure(value, rules_.DecimalSeparator);
+        if (rules_.DashNull && rule.NumericField && value.IsText() && value.TextValue() == "-")
+            value.ClearToNull();
+    }
+}
+
+bool TQelAhead::WaitFor(std::uint64_t index) {
+    for (int spin = 0; produced_.load(std::memory_order_acquire) <= index; ++spin) {
+        if (ended_.load(std::memory_order_seq_cst)) {
+            return produced_.load(std::memory_order_seq_cst) > index;
+        }
+        if (spin < 64) continue;
+        loopWaiting_.store(true, std::memory_order_seq_cst);
+        const std::uint32_t bell = loopBell_.load(std::memory_order_seq_cst);
+        if (produced_.load(std::memory_order_seq_cst) <= index &&
+            !ended_.load(std::memory_order_seq_cst)) {
+            loopBell_.wait(bell, std::memory_order_seq_cst);
+        }
+        loopWaiting_.store(false, std::memory_order_seq_cst);
+    }
+    return true;
+}
+
+TQelAheadRow* TQelAhead::Row(std::int64_t position) {
+    if (position < first_ + static_cast<std::int64_t>(taken_)) return nullptr;
+    const auto index = static_cast<std::uint64_t>(position - first_);
+    // The rows before it are done with: their slots go back to the helper.
+    while (taken_ < index) {
+        if (!WaitFor(taken_)) return nullptr;
+        bytes_.fetch_sub(sizes_[taken_ & (kSlots - 1)], std::memory_order_seq_cst);
+        ++taken_;
+        consumed_.store(taken_, std::memory_order_seq_cst);
+        if (helperWaiting_.load(std::memory_order_seq_cst)) Ring(helperBell_);
+    }
+    if (!WaitFor(index)) return nullptr;
+    return &ring_[index & (kSlots - 1)];
+}
+
+void TQelAheadDeleter::operator()(TQelAhead* p) const {
+    std::default_delete<TQelAhead>()(p);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The component's side
+
+std::unique_ptr<TQelRowReader> TQelBaseComponent::AheadReader(const std::vector<int>&,
+                                                              std::int64_t) {
+    return nullptr;
+}
+
+void TQelBaseComponent::StopAhead() noexcept {
+    if (ahead_) ahead_->Stop();
+    aheadValues_ = nullptr;
+}
+
+std::exception_ptr TQelBaseComponent::DropAhead() noexcept {
+    std::exception_ptr failure;
+    if (ahead_) {
+        ahead_->Stop();
+        failure = ahead_->ReadFailure();
+    }
+    ahead_.reset();
+    aheadValues_ = nullptr;
+    return failure;
+}
+
+TQelAheadRow* TQelBaseComponent::AheadRow(std::int64_t position) {
+    return ahead_ ? ahead_->Row(position) : nullptr;
+}
+
+void TQelBaseComponent::TryStartAhead() {
+    aheadTried_ = true;
+    // Rows whose values pass through handlers, code-page conversion or load conditions are
+    // evaluated in the loop.
+    if (!evaluateAhead_ || OnGetCellParams || OnBeforeRecordEvent ||
+        characterSet_ != csiANSI_WINDOWS || !loadCondition_->LoadWhen().empty() ||
+        !loadCondition_->SkipIf().empty() || !eval_ || runDataSet_ == nullptr) {
+        return;
+    }
+    TDataSet& ds = *runDataSet_;
+    const std::size_t count = rowValues_.Count();
+    // Every value must be one plain name that the source has bound, evaluated through the
+    // parser slot of its own position.
+    if (count == 0 || eval_->cursor != count || eval_->slots.size() < count) return;
+    TQelAheadRules rules;
+    rules.Values.resize(count);
+    std::vector<int> handles(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Variant& entry = std::as_const(rowValues_)[i];
+        if (!entry.IsArray() || entry.Count() < 4 || !entry[1].IsText()) return;
+        const TQelEvalSlot& slot = eval_->slots[i];
+        if (slot.text == nullptr || *slot.text != entry[1].TextValue() ||
+            slot.plainName == nullptr || slot.binding < 0) {
+            return;
+        }
+        TQelAheadValue& rule = rules.Values[i];
+        rule.Handle = handles[i] = slot.binding;
+        // The field the value is converted for: the entry's own, or the one its name finds.
+        const std::int32_t stored = EntryIndex(entry[3]);
+        TField* field = nullptr;
+        if (stored >= 0) {
+            field = ds.Fields(stored);
+            rule.NumericField = field->IsNumeric();
+        } else {
+            field = ds.FindField(VarToStr(entry[0]));
+        }
+        if (field != nullptr) {
+            rule.Convert = true;
+            rule.Plan =
+                TQelFieldConversion::Make(field->DataType(), field->FieldName(), *dataFormats_);
+            if (!rule.Plan.Pure()) return;
+        }
+    }
+    // The entries that write and find the record take their values by position.
+    for (const Variant* table : {&mappingEntries_, &keyEntries_}) {
+        if (!table->IsArray()) continue;
+        for (const Variant& entry : table->Elements()) {
+            if (!entry.IsArray() || entry.Count() < 4) return;
+            const std::int32_t index = EntryIndex(entry[3]);
+            if (index >= static_cast<std::int32_t>(count)) return;
+        }
+    }
+    std::unique_ptr<TQelRowReader> reader = AheadReader(handles, aheadPosition_ + 1);
+    if (!reader) return;
+    rules.TrimSpaces = trimSpaces_;
+    rules.DashNull = dashNull_;
+    rules.DecimalSeparator = DefaultFormatSettings().DecimalSeparator;
+
+    AheadGuard& g = aheadGuard_;
+    g.DataSet = &ds;
+    g.FieldSerials.clear();
+    for (int i = 0; i < ds.FieldCount(); ++i) g.FieldSerials.push_back(ds.Fields(i)->Serial());
+    g.FormatsVersion = dataFormats_->Version();
+    g.DecimalSeparator = rules.DecimalSeparator;
+    g.TrimSpaces = trimSpaces_;
+    g.DashNull = dashNull_;
+    g.Fixed = fixed_;
+    g.Delimiter = fieldDelimiterCustom_;
+    g.Qualifier = textQualifierCustom_;
+    ahead_.reset(new TQelAhead(std::move(reader), std::move(rules), aheadPosition_ + 1));
+}
+
+bool TQelBaseComponent::AheadStillValid() const {
+    const AheadGuard& g = aheadGuard_;
+    if (OnGetCellParams || OnBeforeRecordEvent || characterSet_ != csiANSI_WINDOWS ||
+        !loadCondition_->LoadWhen().empty() || !loadCondition_->SkipIf().empty() ||
+        !evaluateAhead_ || runDataSet_ != g.DataSet || trimSpaces_ != g.TrimSpaces ||
+        dashNull_ != g.DashNull || fixed_ != g.Fixed || fieldDelimiterCustom_ != g.Delimiter ||
+        textQualifierCustom_ != g.Qualifier || dataFormats_->Version() != g.FormatsVersion ||
+        DefaultFormatSettings().DecimalSeparator != g.DecimalSeparator) {
+        return false;
+    }
+    const TDataSet& ds = *g.DataSet;
+    if (ds.FieldCount() != static_cast<int>(g.FieldSerials.size())) return false;
+    for (std::size_t i = 0; i < g.FieldSerials.size(); ++i) {
+        if (ds.Fields(static_cast<int>(i))->Serial() != g.FieldSerials[i]) return false;
+    }
+    return true;
+}
+
+bool TQelBaseComponent::PrepareAheadRow(std::int64_t position) {
+    aheadPosition_ = position;
+    aheadValues_ = nullptr;
+    if (!ahead_ || !ahead_->Running()) return false;
+    TQelAheadRow* row = AheadStillValid() ? ahead_->Row(position) : nullptr;
+    // Something changed, or the helper has not got this row: the loop evaluates from here on
+    // (the source still takes the records the helper read).
+    if (row == nullptr || !row->Evaluated) {
+        StopAhead();
+        return false;
+    }
+    aheadValues_ = &row->Values;
+    return true;
+}
+
+bool TQelBaseComponent::ImportAheadRow() {
+    std::vector<Variant>& values = *aheadValues_;
+    aheadValues_ = nullptr;
+    Variant::Array& rows = rowValues_.MutableElements();
+    for (std::size_t i = 0; i < values.size(); ++i)
+        std::swap(rows[i].MutableElements()[2], values[i]);
+    ++aheadRows_;
+    currentFieldIndex_ = -1;
+    // What TakeRowValues does: the entries' names and source texts are those they took from
+    // the same RowValues entries at the row the helper started after, and nothing can have
+    // changed either since, so only the values are copied.
+    auto take = [&rows](Variant& table) {
+        if (!table.IsArray()) return;
+        for (Variant& entry : table.MutableElements()) {
+            const std::int32_t index = EntryIndex(std::as_const(entry)[3]);
+            if (index < 0) continue;
+            entry.MutableElements()[2] = std::as_const(rows[static_cast<std::size_t>(index)])[2];
+        }
+    };
+    take(mappingEntries_);
+    if (mode_ != imAppend && mode_ != imCopy) take(keyEntries_);
+    return true;
+}
+
+}  // namespace qel

@@ -1,0 +1,119 @@
+// Evaluation ahead of the row loop on a second thread.
+//
+// While the row loop writes one row, a helper thread reads the rows after it from the source,
+// splits and evaluates them into a bounded ring of slots; the loop then takes a row's record
+// and values from its slot instead of reading and evaluating them. Only work that no one can
+// observe moves to the helper: reading source records (with the reading rules the run fixed
+// when it opened the source), fetching bound plain names, trimming, empty text as null, the
+// conversions that read nothing but their own plan (text, integer and Boolean fields) and
+// `DashNull`. Every event, counter, write and error stays on the calling thread in its order.
+// The component checks before every row that nothing the helper relies on has changed (a
+// handler may change settings or assign handlers at any time); when something has, the helper
+// is stopped, the values it worked out are thrown away and the run goes on evaluating on its
+// own. The records it read stay: the source takes them from the stopped helper before it reads
+// on from where the helper left off.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/Variant.h"
+#include "engine/QelConvert.h"
+
+namespace qel {
+
+// A row the helper read: the source's record and what was worked out for it.
+struct TQelAheadRow {
+    std::string Record;
+    std::int64_t Start = 0;  // the record's offsets in the source, as the source counts them
+    std::int64_t End = 0;
+    bool Evaluated = false;  // Values holds the row's values (false when evaluating failed)
+    std::vector<Variant> Values;
+};
+
+// The rows of a source as the helper thread reads them: in order, from the reading state the
+// source lent it for as long as the helper runs.
+class TQelRowReader {
+  public:
+    virtual ~TQelRowReader() = default;
+    // Reads the next row's record into row.Record, row.Start and row.End; false when the run
+    // has no further row. An error raised here is raised by the loop when it asks for the row.
+    virtual bool ReadRow(TQelAheadRow& row) = 0;
+    // The value of bound name `handle` for the row last read, as GetBoundSourceValue gives it.
+    virtual void ReadBound(int handle, std::string& out) = 0;
+};
+
+// What the helper does to one value of a row, fixed when it starts.
+struct TQelAheadValue {
+    int Handle = -1;            // the source's binding of the entry's plain name
+    bool Convert = false;       // the entry has a destination field
+    bool NumericField = false;  // for DashNull
+    TQelFieldConversion Plan;   // the field's conversion (text, integer or Boolean only)
+};
+
+// The settings the helper's work follows, fixed when it starts.
+struct TQelAheadRules {
+    std::vector<TQelAheadValue> Values;  // one per RowValues entry, in order
+    std::uint8_t TrimSpaces = 0;         // a TQelTrimSpaces
+    bool DashNull = false;
+    char DecimalSeparator = '.';  // the process-wide one, which the integer test reads
+};
+
+// The helper thread and its ring of rows read ahead.
+class TQelAhead {
+  public:
+    // Starts the helper; the first row it reads is row `first` of the loop.
+    TQelAhead(std::unique_ptr<TQelRowReader> reader, TQelAheadRules rules, std::int64_t first);
+    ~TQelAhead();  // stops the helper
+    TQelAhead(const TQelAhead&) = delete;
+    TQelAhead& operator=(const TQelAhead&) = delete;
+
+    // Row `position` of the loop, waiting for the helper while it runs; the rows before it are
+    // given back to the helper. nullptr when the helper did not read that row (the source has
+    // no more rows, reading failed, or it was stopped before), or it was already given back.
+    TQelAheadRow* Row(std::int64_t position);
+    // Stops the helper (it finishes the row in hand). The rows it read stay for Row.
+    void Stop() noexcept;
+    bool Running() const { return thread_.joinable(); }
+    // What reading raised in the helper, once it has ended; null when nothing did.
+    std::exception_ptr ReadFailure() const { return readFailure_; }
+
+  private:
+    static constexpr std::uint64_t kSlots = 256;  // a power of two
+    // The helper waits also while the records in the ring hold this many bytes (long records).
+    static constexpr std::size_t kMaxBytes = std::size_t{8} << 20;
+
+    void Run() noexcept;
+    void Evaluate(TQelAheadRow& row);
+    bool Full(std::uint64_t n) const;
+    // Waits until the helper has filled row `index` (from `first_`); false when it never will.
+    bool WaitFor(std::uint64_t index);
+
+    std::unique_ptr<TQelRowReader> reader_;
+    TQelAheadRules rules_;
+    std::int64_t first_;
+    std::vector<TQelAheadRow> ring_;
+    std::vector<std::size_t> sizes_;  // the record bytes of each slot, as the helper filled it
+    // Rows the helper has filled and rows the loop has given back, counted from `first_`.
+    std::atomic<std::uint64_t> produced_{0};
+    std::atomic<std::uint64_t> consumed_{0};
+    std::atomic<std::size_t> bytes_{0};  // record bytes filled and not given back
+    std::atomic<bool> ended_{false};     // the helper has read its last row (or failed)
+    std::atomic<bool> stop_{false};
+    // A thread that finds nothing to do says so and sleeps on its bell; the other rings it.
+    std::atomic<bool> loopWaiting_{false};
+    std::atomic<bool> helperWaiting_{false};
+    std::atomic<std::uint32_t> loopBell_{0};
+    std::atomic<std::uint32_t> helperBell_{0};
+    std::exception_ptr readFailure_;  // written by the helper before ended_
+    std::uint64_t taken_ = 0;         // the loop's oldest row not given back, from `first_`
+    std::thread thread_;
+};
+
+}  // namespace qel
