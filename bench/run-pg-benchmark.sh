@@ -4,7 +4,9 @@
 #       beforehand as COPY text (the floor for this server)
 #   (7) two qel imports at once, each of one half of the log, against (8) the same two halves
 #       loaded one after the other
-# It prints the median wall time, rows/s and qel's peak memory, and the ratio of (5) to (6).
+# It prints the median wall time, rows/s and qel's peak memory, the ratio of (5) to (6), and
+# where the CPU time went: the client processes' (user + system) and the server's (the
+# postmaster and every server process, also those that ended during the load).
 # usage: bench/run-pg-benchmark.sh [LINES] [BUILD_DIR]   (run by run-import-benchmark.sh too)
 set -euo pipefail
 lines=${1:-1000000}
@@ -48,11 +50,30 @@ half=$(( (lines + 1) / 2 ))
 head -n "$half" "$log" > "$work/half-a.log"
 tail -n +"$((half + 1))" "$log" > "$work/half-b.log"
 
-declare -A walls rss
-timed() {  # NAME COMMAND...: wall seconds to the list, largest peak RSS (kB)
+# CPU seconds the server has used so far: the postmaster with the server processes it has
+# reaped, and those still running.
+pgdata="$(sed -n 2p "$state")/data"
+server_cpu() {
+  local pm ticks
+  pm=$(head -n 1 "$pgdata/postmaster.pid")
+  ticks=$(getconf CLK_TCK)
+  { awk '{ print $14 + $15 + $16 + $17 }' "/proc/$pm/stat"
+    for c in $(cat /proc/"$pm"/task/*/children); do awk '{ print $14 + $15 }' "/proc/$c/stat" 2>/dev/null || true; done
+  } | awk -v t="$ticks" '{ s += $1 } END { printf "%.2f\n", s / t }'
+}
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+declare -A walls rss clients servers
+timed() {  # NAME COMMAND...: wall seconds to the list, largest peak RSS (kB), CPU seconds
   local name=$1; shift
   local t="$work/pgtime-$name.txt"
+  local before after
+  before=$(server_cpu)
   /usr/bin/time -v "$@" > "$work/pgout-$name.txt" 2> "$t" || { cat "$t"; exit 1; }
+  sleep 0.2  # the server process of the load has ended and been reaped
+  after=$(server_cpu)
+  servers[$name]+="$(awk -v a="$after" -v b="$before" 'BEGIN { print a - b }') "
+  clients[$name]+="$(awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$t") "
   local wall kb
   wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$t")
   walls[$name]+="$(awk -v w="$wall" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }') "
@@ -92,12 +113,14 @@ done
 
 declare -A secs
 for name in qel copy parallel serial; do
-  secs[$name]=$(printf '%s\n' ${walls[$name]} | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+  # shellcheck disable=SC2086
+  secs[$name]=$(median ${walls[$name]})
 done
 
 printf '\nPostgreSQL %s on 127.0.0.1, access log: %s lines, %.1f MB; median of %s rounds\n\n' \
   "$(sql "SHOW server_version")" "$lines" "$(echo "$bytes / 1000000" | bc -l)" "$repeat"
-printf '%-34s %10s %8s %12s %10s %8s\n' run rows seconds rows/s "peak MB" "vs (6)"
+printf '%-34s %10s %8s %12s %10s %8s %9s %9s\n' run rows seconds rows/s "peak MB" "vs (6)" \
+  "client s" "server s"
 for name in qel copy parallel serial; do
   case $name in
     qel) label="(5) qel import -> PostgreSQL"; rows=$rows_qel ;;
@@ -105,9 +128,13 @@ for name in qel copy parallel serial; do
     parallel) label="(7) two qel at once, halves"; rows=$rows_parallel ;;
     serial) label="(8) the halves one after other"; rows=$rows_serial ;;
   esac
-  awk -v l="$label" -v r="$rows" -v s="${secs[$name]}" -v m="${rss[$name]}" -v s6="${secs[copy]}" 'BEGIN {
+  # shellcheck disable=SC2086
+  awk -v l="$label" -v r="$rows" -v s="${secs[$name]}" -v m="${rss[$name]}" -v s6="${secs[copy]}" \
+      -v c="$(median ${clients[$name]})" -v v="$(median ${servers[$name]})" 'BEGIN {
         if (s <= 0) s = 0.001;
-        printf "%-34s %10d %8.2f %12.0f %10.1f %8.2f\n", l, r, s, r / s, m / 1024, s / s6 }'
+        printf "%-34s %10d %8.2f %12.0f %10.1f %8.2f %9.2f %9.2f\n", l, r, s, r / s, m / 1024, s / s6, c, v }'
 done
 printf '\nSeconds of every round: (5) %s (6) %s (7) %s (8) %s\n' "${walls[qel]}" "${walls[copy]}" "${walls[parallel]}" "${walls[serial]}"
-printf '(peak MB of (7) and (8) is the largest of the processes time measured: the shell and one qel)\n\n'
+printf 'CPU seconds of every round, client / server: (5) %s/ %s (6) %s/ %s\n' "${clients[qel]}" "${servers[qel]}" "${clients[copy]}" "${servers[copy]}"
+printf '(peak MB of (7) and (8) is the largest of the processes time measured: the shell and one qel;\n'
+printf ' client s is the median CPU time of the loading processes, server s that of the server)\n\n'

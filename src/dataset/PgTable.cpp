@@ -33,71 +33,40 @@ inline std::uint64_t HasByte(std::uint64_t w, unsigned char c) {
     return (x - kOnes) & ~x & kHighs;
 }
 
-// Checks that `s` is UTF-8 without NUL (the server takes no other text) and counts its
-// characters.
-bool ValidText(std::string_view s, std::size_t& characters) {
-    characters = 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        if (end - p >= 8) {  // eight ASCII characters without NUL at a time
-            std::uint64_t w;
-            std::memcpy(&w, p, 8);
-            if ((w & kHighs) == 0 && HasByte(w, 0) == 0) {
-                p += 8;
-                characters += 8;
-                continue;
-            }
-        }
-        unsigned char c = *p;
-        if (c < 0x80) {
-            if (c == 0) return false;
-            ++p;
-        } else {
-            int extra = 0;
-            std::uint32_t cp = 0;
-            if ((c & 0xE0) == 0xC0) {
-                extra = 1, cp = c & 0x1F;
-            } else if ((c & 0xF0) == 0xE0) {
-                extra = 2, cp = c & 0x0F;
-            } else if ((c & 0xF8) == 0xF0) {
-                extra = 3, cp = c & 0x07;
-            } else {
-                return false;
-            }
-            if (end - p <= extra) return false;
-            for (int k = 1; k <= extra; ++k) {
-                if ((p[k] & 0xC0) != 0x80) return false;
-                cp = (cp << 6) | (p[k] & 0x3F);
-            }
-            static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-            if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-            p += extra + 1;
-        }
-        ++characters;
-    }
-    return true;
+// Whether all eight bytes of the word are in 14..127 and none is a backslash: bytes that need
+// neither an escape in COPY text nor a closer look as UTF-8.
+inline bool PlainWord(std::uint64_t w) {
+    return (((w - kOnes * 14) | w | HasByte(w, '\\')) & kHighs) == 0;
 }
 
-// Appends `s` in COPY's text format: backslash, tab, newline and carriage return escaped. Eight
-// bytes are tested at a time; most text has none of the four.
-void AppendCopyText(std::string& out, std::string_view s) {
-    const char* p = s.data();
-    const char* end = p + s.size();
-    const char* run = p;  // start of the bytes not yet appended
+// Checks that `s` is UTF-8 without NUL (the server takes no other text) and counts its
+// characters; with `out`, appends it in COPY's text format as well (backslash, tab, line feed
+// and carriage return escaped). One pass, eight bytes at a time while they are plain.
+bool AppendCopyText(std::string* out, std::string_view s, std::size_t& characters) {
+    characters = s.size();
+    const auto* begin = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* p = begin;
+    const auto* end = p + s.size();
+    const auto* run = p;  // start of the bytes not yet appended
     while (p < end) {
+        std::uint64_t w;
         if (end - p >= 8) {
-            std::uint64_t w;
             std::memcpy(&w, p, 8);
-            if ((HasByte(w, '\\') | HasByte(w, '\t') | HasByte(w, '\n') | HasByte(w, '\r')) == 0) {
+            if (PlainWord(w)) {
                 p += 8;
                 continue;
             }
+        } else if (end - begin >= 8) {
+            // The last bytes, as the word that ends the text (bytes before p were checked).
+            std::memcpy(&w, end - 8, 8);
+            if (PlainWord(w)) break;
         }
-        const char* stop = std::min(end, p + 8);
-        for (; p < stop; ++p) {
-            char esc;
-            switch (*p) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            char esc = 0;
+            switch (c) {
+                case 0:
+                    return false;
                 case '\\':
                     esc = '\\';
                     break;
@@ -111,15 +80,41 @@ void AppendCopyText(std::string& out, std::string_view s) {
                     esc = 'r';
                     break;
                 default:
-                    continue;
+                    break;
             }
-            out.append(run, p);
-            out += '\\';
-            out += esc;
-            run = p + 1;
+            if (esc != 0 && out != nullptr) {
+                out->append(reinterpret_cast<const char*>(run), reinterpret_cast<const char*>(p));
+                *out += '\\';
+                *out += esc;
+                run = p + 1;
+            }
+            ++p;
+            continue;
         }
+        int extra = 0;
+        std::uint32_t cp = 0;
+        if ((c & 0xE0) == 0xC0) {
+            extra = 1, cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            extra = 2, cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            extra = 3, cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= extra) return false;
+        for (int k = 1; k <= extra; ++k) {
+            if ((p[k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[k] & 0x3F);
+        }
+        static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        p += extra + 1;
+        characters -= static_cast<std::size_t>(extra);
     }
-    out.append(run, end);
+    if (out != nullptr)
+        out->append(reinterpret_cast<const char*>(run), reinterpret_cast<const char*>(end));
+    return true;
 }
 
 template <typename T>
@@ -370,6 +365,7 @@ void TPgTable::LoseTransaction(std::string& text) {
     }
     copying_ = false;
     copyBuffer_.clear();
+    streamEnd_ = 0;
     held_ = false;
     if (!inTransaction_) return;
     // Any error inside a PostgreSQL transaction ends it: everything posted in it is gone.
@@ -400,7 +396,6 @@ void TPgTable::LoseTransaction(std::string& text) {
 
 void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
                          char& isNull) const {
-    out.clear();
     isNull = 0;
     if (v.IsNullOrEmpty()) {
         isNull = 1;
@@ -461,13 +456,13 @@ void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
             return;
         }
         case ftBoolean:
-            out = v.AsBoolean() ? "t" : "f";
+            out += v.AsBoolean() ? 't' : 'f';
             return;
         case ftDate:
         case ftTime:
         case ftDateTime:
             if (v.kind() != Variant::vkDateTime && v.kind() != Variant::vkReal) invalid(nullptr);
-            out = DateTimeToIso(v.RealValue(), type != ftTime, type != ftDate);
+            out += DateTimeToIso(v.RealValue(), type != ftTime, type != ftDate);
             return;
         default:
             break;
@@ -476,8 +471,8 @@ void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
         if (!v.IsText()) invalid(nullptr);
         static const char kHex[] = "0123456789abcdef";
         const std::string& bytes = v.TextValue();
-        out.reserve(2 + bytes.size() * 2);
-        out = "\\x";
+        out.reserve(out.size() + 2 + bytes.size() * 2);
+        out += "\\x";
         for (unsigned char b : bytes) {
             out += kHex[b >> 4];
             out += kHex[b & 15];
@@ -485,15 +480,16 @@ void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
         return;
     }
     // Text of every other type.
+    const std::size_t start = out.size();
     if (v.IsText()) {
-        out = v.TextValue();
+        out += v.TextValue();
     } else {
-        out = VarToStr(v);
+        out += VarToStr(v);
     }
-    CheckText(field, out);
+    AppendText(field, std::string_view(out).substr(start), nullptr);
 }
 
-void TPgTable::CheckText(std::size_t field, std::string_view text) const {
+void TPgTable::AppendText(std::size_t field, std::string_view text, std::string* out) const {
     const Column& c = columns_[field];
     auto invalid = [&](const std::string& why) {
         throw EDatabaseError(
@@ -501,7 +497,7 @@ void TPgTable::CheckText(std::size_t field, std::string_view text) const {
             Format(" (%s)", why));
     };
     std::size_t characters = 0;
-    if (!ValidText(text, characters)) invalid("not UTF-8 text");
+    if (!AppendCopyText(out, text, characters)) invalid("not UTF-8 text");
     if (c.Size > 0 && characters > static_cast<std::size_t>(c.Size)) {
         // The server drops trailing blanks beyond the length and refuses anything else.
         std::size_t cut = text.size();
@@ -516,7 +512,6 @@ void TPgTable::CheckText(std::size_t field, std::string_view text) const {
 
 void TPgTable::RowToLine(const std::vector<Variant>& values, const TFieldFlags& assigned,
                          std::string& line) {
-    line.clear();
     bool first = true;
     for (std::size_t i = 0; i < assigned.size(); ++i) {
         if (!assigned[i]) continue;
@@ -528,19 +523,26 @@ void TPgTable::RowToLine(const std::vector<Variant>& values, const TFieldFlags& 
             if (columns_[i].NotNull) RequiredField(i);
             line += "\\N";
         } else if (v.IsText() && columns_[i].Text) {
-            // Text goes into the line once: checked, then escaped.
-            CheckText(i, v.TextValue());
-            AppendCopyText(line, v.TextValue());
+            // Text goes into the line in one pass: checked and escaped.
+            AppendText(i, v.TextValue(), &line);
+        } else if (v.kind() == Variant::vkInteger && columns_[i].Integer && !columns_[i].Int2) {
+            AppendNumber(line, v.IntegerValue());  // any 32-bit integer fits the column
+        } else if (columns_[i].Plain) {
+            // Numbers, truth values and dates have nothing to escape.
+            char isNull = 0;
+            ValueText(i, v, line, isNull);
         } else {
             char isNull = 0;
+            scratch_.clear();
             ValueText(i, v, scratch_, isNull);
-            AppendCopyText(line, scratch_);
+            std::size_t characters = 0;
+            AppendCopyText(&line, scratch_, characters);
         }
     }
     line += '\n';
 }
 
-void TPgTable::LineToText(const std::string& line, const TFieldFlags& assigned, RowText& out) {
+void TPgTable::LineToText(std::string_view line, const TFieldFlags& assigned, RowText& out) {
     const std::size_t n = defs_.size();
     out.Text.resize(n);
     out.Null.assign(n, 0);
@@ -586,6 +588,7 @@ void TPgTable::RowToText(const std::vector<Variant>& values, const TFieldFlags& 
     for (std::size_t i = 0; i < n; ++i) {
         if (!assigned[i]) continue;
         if (columns_[i].Generated) ComputedField(i);
+        out.Text[i].clear();
         ValueText(i, values[i], out.Text[i], out.Null[i]);
         if (out.Null[i] && columns_[i].NotNull) RequiredField(i);
     }
@@ -726,6 +729,11 @@ std::vector<TFieldDef> TPgTable::InternalOpen() {
             col.Real4 = col.TypeName == "float4";
             col.Int2 = col.TypeName == "int2";
             col.Text = def.DataType == ftString || def.DataType == ftUnknown;
+            col.Integer = IsIntegerFieldType(def.DataType);
+            col.Plain = col.Integer || def.DataType == ftFloat || def.DataType == ftCurrency ||
+                        def.DataType == ftBCD || def.DataType == ftBoolean ||
+                        def.DataType == ftDate || def.DataType == ftTime ||
+                        def.DataType == ftDateTime;
             col.Int4 = col.TypeName == "int4";
             if (col.TypeName == "numeric" && typmod >= 4) {
                 col.Precision = ((typmod - 4) >> 16) & 0xFFFF;
@@ -772,6 +780,7 @@ std::vector<TFieldDef> TPgTable::InternalOpen() {
     failure_.clear();
     copying_ = false;
     copyBuffer_.clear();
+    streamEnd_ = 0;
     held_ = false;
     aliases_.clear();
     return defs_;
@@ -781,6 +790,7 @@ void TPgTable::ReleaseConnection() noexcept {
     prepared_.clear();
     copying_ = false;
     copyBuffer_.clear();
+    streamEnd_ = 0;
     held_ = false;
     inTransaction_ = false;
     if (conn_ != nullptr) {
@@ -898,11 +908,13 @@ void TPgTable::StartCopy(const TFieldFlags& pattern) {
 }
 
 void TPgTable::SendCopy() {
-    if (copyBuffer_.empty()) return;
+    if (streamEnd_ == 0) return;
     if (!copying_) StartCopy(copyPattern_);
-    if (PQputCopyData(conn_, copyBuffer_.data(), static_cast<int>(copyBuffer_.size())) != 1)
+    if (PQputCopyData(conn_, copyBuffer_.data(), static_cast<int>(streamEnd_)) != 1)
         FailText("post a record to", FirstLine(PQerrorMessage(conn_)));
-    copyBuffer_.clear();
+    // What follows the stream (the held record) moves to the front.
+    copyBuffer_.erase(0, streamEnd_);
+    streamEnd_ = 0;
 }
 
 void TPgTable::EndCopy() {
@@ -916,12 +928,16 @@ void TPgTable::EndCopy() {
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) Fail("post the records to", r.get());
 }
 
-void TPgTable::PushHeld() {
-    if ((copying_ || !copyBuffer_.empty()) && heldPattern_ != copyPattern_) EndCopy();
-    if (!copying_ && copyBuffer_.empty()) copyPattern_ = heldPattern_;
-    copyBuffer_ += heldLine_;
+void TPgTable::PushHeld(std::size_t heldEnd) {
+    // What follows the held record stays where it is from the end when the stream before is
+    // sent (and taken out of the buffer).
+    const std::size_t after = copyBuffer_.size() - heldEnd;
+    // A stream of another column list is ended first.
+    if ((copying_ || streamEnd_ > 0) && heldPattern_ != copyPattern_) EndCopy();
+    if (!copying_ && streamEnd_ == 0) copyPattern_ = heldPattern_;
+    streamEnd_ = copyBuffer_.size() - after;
     held_ = false;
-    if (copyBuffer_.size() >= kCopyChunkBytes) SendCopy();
+    if (streamEnd_ >= kCopyChunkBytes) SendCopy();
 }
 
 void TPgTable::Sync() {
@@ -929,13 +945,14 @@ void TPgTable::Sync() {
         if (heldKeyKnown_) {
             // The record carries its key: it goes into the stream like the others.
             const TRecordId provisional = heldId_;
-            PushHeld();
+            PushHeld(copyBuffer_.size());
             EndCopy();
             Alias(provisional, heldKey_);
             return;
         }
         EndCopy();
-        LineToText(heldLine_, heldPattern_, nextRow_);
+        LineToText(copyBuffer_, heldPattern_, nextRow_);
+        copyBuffer_.clear();
         std::vector<const std::string*> params;
         TFieldFlags nulls;
         for (std::size_t i = 0; i < heldPattern_.size(); ++i) {
@@ -1069,10 +1086,16 @@ TRecordId TPgTable::InternalInsert(const std::vector<Variant>& values,
         ++count_;
         return IdOf(PQgetvalue(r.get(), 0, 0));
     }
-    // In a stretch: the record before goes into the stream, this one is held.
-    RowToLine(values, assigned, nextLine_);
-    if (held_) PushHeld();
-    std::swap(heldLine_, nextLine_);
+    // In a stretch: the record is written as COPY text after the held one, which then goes
+    // into the stream; this one is held. A value that fails leaves the buffer as it was.
+    const std::size_t lineStart = copyBuffer_.size();
+    try {
+        RowToLine(values, assigned, copyBuffer_);
+    } catch (...) {
+        copyBuffer_.resize(lineStart);
+        throw;
+    }
+    if (held_) PushHeld(lineStart);
     if (heldPattern_ != assigned) heldPattern_ = assigned;
     heldKeyKnown_ = false;
     if (idField_ >= 0) {

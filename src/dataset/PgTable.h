@@ -65,7 +65,7 @@ class TPgTable : public TDataSet {
     // Whether posted records wait in an open write transaction.
     bool InTransaction() const { return inTransaction_; }
     // Posted records that a failed transaction took back, counted since the table was opened.
-    std::int64_t LostRecords() const { return lostRecords_; }
+    std::int64_t LostRecords() const override { return lostRecords_; }
     // Whether a Locate on these key fields ("A;B") can use an index of the table: a valid
     // b-tree index whose first column is one of them.
     bool HasIndexFor(const std::string& keyFields) const;
@@ -122,7 +122,9 @@ class TPgTable : public TDataSet {
         bool Real4 = false;  // float4
         bool Int2 = false;
         bool Int4 = false;
-        bool Text = false;  // a value that is text is written as it is (text types, unknown)
+        bool Text = false;     // a value that is text is written as it is (text types, unknown)
+        bool Integer = false;  // int2, int4, int8
+        bool Plain = false;    // the value's text never needs an escape (numbers, dates, boolean)
         bool Generated = false;
     };
     // One record's values as text for the server, one per field.
@@ -141,18 +143,19 @@ class TPgTable : public TDataSet {
     [[noreturn]] void Fail(const char* action, const pg_result* r);
     [[noreturn]] void FailText(const char* action, std::string detail);
     void LoseTransaction(std::string& text);
-    // The value as the server's text for the field's column; raises EDatabaseError (naming
-    // the field) for a value the column cannot take.
+    // Appends the value as the server's text for the field's column; raises EDatabaseError
+    // (naming the field) for a value the column cannot take.
     void ValueText(std::size_t field, const Variant& v, std::string& out, char& isNull) const;
-    // Raises unless `text` suits the field's column (UTF-8 without NUL, within its length).
-    void CheckText(std::size_t field, std::string_view text) const;
+    // Raises unless `text` suits the field's column (UTF-8 without NUL, within its length);
+    // with `out`, appends it as COPY text.
+    void AppendText(std::size_t field, std::string_view text, std::string* out) const;
     [[noreturn]] void ComputedField(std::size_t field) const;
     [[noreturn]] void RequiredField(std::size_t field) const;
     void RowToText(const std::vector<Variant>& values, const TFieldFlags& assigned, RowText& out);
     // The record as one line of COPY text (the assigned fields, tab-separated), and back.
     void RowToLine(const std::vector<Variant>& values, const TFieldFlags& assigned,
                    std::string& line);
-    void LineToText(const std::string& line, const TFieldFlags& assigned, RowText& out);
+    void LineToText(std::string_view line, const TFieldFlags& assigned, RowText& out);
     Variant ReadValue(std::size_t field, const char* text, int length, bool isNull) const;
 
     void CheckWritable() const;
@@ -162,7 +165,8 @@ class TPgTable : public TDataSet {
     // Brings the server's table up to date: the streamed records are ended and the held record
     // is written, so that any other statement sees every posted record.
     void Sync();
-    void PushHeld();
+    // The held record, which ends at `heldEnd` in the buffer, joins the stream.
+    void PushHeld(std::size_t heldEnd);
     void StartCopy(const TFieldFlags& pattern);
     void SendCopy();
     void EndCopy();
@@ -199,9 +203,10 @@ class TPgTable : public TDataSet {
     // The record stream.
     bool copying_ = false;  // a COPY is in progress on the connection
     TFieldFlags copyPattern_;
+    // COPY text: the stream not yet sent, [0, streamEnd_), then the held record's line.
     std::string copyBuffer_;
-    bool held_ = false;                // the last posted record, not yet in the stream
-    std::string heldLine_, nextLine_;  // the held record as COPY text, and the next one's
+    std::size_t streamEnd_ = 0;
+    bool held_ = false;  // the last posted record, not yet in the stream
     TFieldFlags heldPattern_;
     bool heldKeyKnown_ = false;  // the held record carries its integer key
     TRecordId heldKey_ = 0;

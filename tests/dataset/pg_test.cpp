@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -207,6 +208,106 @@ TEST(PgTable, ValueTheColumnCannotTakeFailsAtItsOwnPostInTheStream) {
               "1");
     EXPECT_EQ(sql.Value("SELECT price FROM " + name + " WHERE price IS NOT NULL"), "999.99");
     EXPECT_EQ(t->LostRecords(), 0);
+}
+
+std::vector<std::string> Column(PGconn* conn, const std::string& sql) {
+    std::vector<std::string> out;
+    PGresult* r = PQexec(conn, sql.c_str());
+    if (PQresultStatus(r) != PGRES_TUPLES_OK) ADD_FAILURE() << sql << ": " << PQerrorMessage(conn);
+    for (int i = 0; i < PQntuples(r); ++i) out.emplace_back(PQgetvalue(r, i, 0));
+    PQclear(r);
+    return out;
+}
+
+// Text goes into the stream checked and escaped eight bytes at a time: every character that
+// needs an escape or a closer look, at every place around a word's edge and at a text's end,
+// arrives as it was written, and a text that is not UTF-8 fails wherever its fault is.
+TEST(PgTable, StreamedTextArrivesAsWrittenAndFaultyTextFailsWhereverTheFaultIs) {
+    Sql sql(TPgServer::Shared());
+    const std::string name = TPgServer::UniqueName("text");
+    sql.Exec("CREATE TABLE " + name + " (id integer, t text, v varchar(5))");
+    auto t = OpenTable(TPgServer::Shared(), name);
+    struct Written {
+        std::string t;
+        const char* v;  // nullptr: v not assigned (another column list in the stream)
+    };
+    std::vector<Written> good;
+    const std::string specials[] = {
+        "\\", "\t", "\n", "\r", "\x01", "\x7F", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+        "\\N"};
+    for (const std::string& special : specials) {
+        for (std::size_t length = 1; length <= 19; ++length) {
+            for (std::size_t at = 0; at < length; ++at) {
+                std::string text(length, 'a');
+                text.replace(at, 1, special);
+                good.push_back({text, at % 3 == 0 ? nullptr : "x"});
+            }
+        }
+    }
+    for (const char* v : {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "\xE2\x82\xAC\xE2\x82\xAC   ",
+                          "abcde     ", "\xF0\x9F\x98\x80\\\t\n\r"})
+        good.push_back({"fits", v});
+    struct Faulty {
+        std::string t;
+        std::string v;
+        const char* error;
+    };
+    std::vector<Faulty> faulty;
+    const std::string bad[] = {
+        "\xFF",    "\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", std::string("\0", 1),
+        "\xE2\x82"};
+    for (const std::string& b : bad) {
+        for (std::size_t at = 0; at <= 17; ++at) {
+            std::string text(17, 'b');
+            text.insert(at, b);
+            faulty.push_back({text, "x", "Invalid value for field 't' (not UTF-8 text)"});
+        }
+    }
+    for (const char* v : {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "abcd\xE2\x82\xACx",
+                          "abcdef", "a\tb\tc\t"})
+        faulty.push_back({"long", v, "Invalid value for field 'v' (longer than 5 characters)"});
+
+    t->DisableControls();
+    int id = 0;
+    std::size_t nextFaulty = 0;
+    for (const Written& w : good) {
+        t->Append();
+        t->FieldByName("id")->SetValue(++id);
+        t->FieldByName("t")->SetValue(w.t);
+        if (w.v) t->FieldByName("v")->SetValue(w.v);
+        t->Post();
+        if (nextFaulty < faulty.size() && id % 5 == 0) {
+            const Faulty& f = faulty[nextFaulty++];
+            SCOPED_TRACE(DebugString(Variant(f.t)) + " " + DebugString(Variant(f.v)));
+            t->Append();
+            t->FieldByName("id")->SetValue(-1);
+            t->FieldByName("t")->SetValue(f.t);
+            t->FieldByName("v")->SetValue(f.v);
+            EXPECT_EQ(ErrorOf([&] { t->Post(); }), f.error);
+            t->Cancel();
+        }
+    }
+    ASSERT_EQ(nextFaulty, faulty.size());
+    t->EnableControls();
+
+    PGconn* check = PQconnectdb(TPgServer::Shared().c_str());
+    const auto ts = Column(check, "SELECT t FROM " + name + " ORDER BY id");
+    const auto vs = Column(check, "SELECT coalesce(v, '(null)') FROM " + name + " ORDER BY id");
+    PQfinish(check);
+    ASSERT_EQ(ts.size(), good.size());
+    ASSERT_EQ(vs.size(), good.size());
+    for (std::size_t i = 0; i < good.size(); ++i) {
+        SCOPED_TRACE("row " + std::to_string(i + 1));
+        EXPECT_EQ(ts[i], good[i].t);
+        std::string v = good[i].v ? good[i].v : "(null)";
+        // Blanks beyond the length are dropped.
+        auto characters = [](const std::string& x) {
+            return std::count_if(x.begin(), x.end(), [](char c) { return (c & 0xC0) != 0x80; });
+        };
+        while (characters(v) > 5 && v.back() == ' ') v.pop_back();
+        EXPECT_EQ(vs[i], v);
+    }
+    EXPECT_EQ(sql.Value("SELECT count(*) FROM " + name + " WHERE id < 0"), "0");
 }
 
 TEST(PgTable, KeyViolationFoundByTheServerLosesTheTransactionAndEndsTheStretchFailed) {

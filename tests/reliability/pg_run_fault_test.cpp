@@ -1,0 +1,110 @@
+// Runs into PostgreSQL that the server ends: a server stopped in the middle of a run, a key the
+// table already has, found by the server in the record stream, and transactions that turn
+// read-only. Each run ends irFailed, keeps the rows committed before, and its counters equal
+// what the table holds.
+#include <libpq-fe.h>
+
+#include "../common/PgServer.h"
+#include "ReliabilityKit.h"
+#include "dataset/PgTable.h"
+
+namespace qel::rel {
+namespace {
+
+using test::TPgServer;
+
+long long PgCount(const std::string& conninfo, const std::string& sql) {
+    PGconn* c = PQconnectdb(conninfo.c_str());
+    PGresult* r = PQexec(c, sql.c_str());
+    long long n = PQresultStatus(r) == PGRES_TUPLES_OK ? std::stoll(PQgetvalue(r, 0, 0)) : -1;
+    if (n < 0) ADD_FAILURE() << PQerrorMessage(c);
+    PQclear(r);
+    PQfinish(c);
+    return n;
+}
+
+void PgExec(const std::string& conninfo, const std::string& sql) {
+    PGconn* c = PQconnectdb(conninfo.c_str());
+    PGresult* r = PQexec(c, sql.c_str());
+    if (PQresultStatus(r) != PGRES_COMMAND_OK) ADD_FAILURE() << sql << ": " << PQerrorMessage(c);
+    PQclear(r);
+    PQfinish(c);
+}
+
+struct PgFaultCase {
+    const char* name;
+    const char* key;  // the table's key constraint
+    // At the row number, with the table the run writes into and the server.
+    std::function<void(int row, TPgTable& table, TPgServer* own)> fault;
+    bool ownServer;
+    const char* error;  // part of the message of the error that ended the run
+};
+void PrintTo(const PgFaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PgRunFault : public ::testing::TestWithParam<PgFaultCase> {};
+
+TEST_P(PgRunFault, RunEndsFailedWithItsCountersEqualToTheTable) {
+    const PgFaultCase& c = GetParam();
+    std::unique_ptr<TPgServer> own;
+    if (c.ownServer) own = std::make_unique<TPgServer>();
+    const std::string conninfo = own ? own->ConnInfo() : TPgServer::Shared();
+    const std::string name = TPgServer::UniqueName("fault");
+    PgExec(conninfo,
+           "CREATE TABLE " + name + " (id integer " + c.key + ", name varchar(40), note text)");
+    TempDir dir;
+    // Line 2600 repeats the key of line 5.
+    std::string text = NumberedText(4000);
+    const std::string line2600 = NumberedLine(2600) + "\n";
+    text.replace(text.find(line2600), line2600.size(), "5,again,note\n");
+    WriteFile(dir.File("rows.txt"), text);
+
+    TPgTable table;
+    table.SetDatabaseName(conninfo);
+    table.SetTableName(name);
+    table.Open();
+    TQelFromText run;
+    SetUpNumberedSource(run, table, dir.File("rows.txt"));
+    std::string lastError;
+    run.OnErrorEvent = [&](TQelBaseComponent&, const Exception& e, bool& abort) {
+        lastError = e.Message();
+        abort = false;  // skip and go on, as qel does without --stop-on-error
+    };
+    run.OnAfterRecordEvent = [&](TQelBaseComponent& sender, bool&) {
+        const int row = sender.Statistic().TotalImported();
+        if (row % 1000 == 0) table.FlushBuffers();  // committed every 1000 rows
+        if (c.fault) c.fault(row, table, own.get());
+    };
+    run.Execute();
+    EXPECT_EQ(run.Statistic().Result(), irFailed);
+    EXPECT_NE(run.LastError().find(c.error), std::string::npos) << run.LastError();
+    table.Close();
+    if (own) own->Resume();
+    const long long stored = PgCount(conninfo, "SELECT count(*) FROM " + name);
+    EXPECT_EQ(run.Statistic().TotalAdded(), stored);
+    EXPECT_GE(stored, 2000);  // the commits before the fault stay
+    EXPECT_EQ(run.Statistic().TotalAdded() + run.Statistic().TotalErrors(),
+              run.Statistic().TotalImported());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reliability, PgRunFault,
+    ::testing::Values(PgFaultCase{"ServerStopped", "",
+                                  [](int row, TPgTable&, TPgServer* own) {
+                                      if (row == 2500) own->Halt();
+                                  },
+                                  true, "Cannot"},
+                      PgFaultCase{"KeyViolation", "PRIMARY KEY", nullptr, false,
+                                  "duplicate key value violates unique constraint"},
+                      PgFaultCase{"ReadOnlyTransaction", "",
+                                  [](int row, TPgTable& table, TPgServer*) {
+                                      if (row == 2500)
+                                          PQclear(PQexec(table.Handle(),
+                                                         "SET default_transaction_read_only = on"));
+                                  },
+                                  false, "read-only transaction"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qel::rel
