@@ -4,6 +4,9 @@
 #   (3) a bare hand-written C++ loop (the floor)          (4) qel import, append-update keyed on a column
 #   (5) DuckDB's read_csv of the same six fields into a DuckDB file (bench/duckdb; needs node and
 #       npm, which install DuckDB's own package there at the first run; skipped without them)
+#   (6) with QEL_BENCH_LARGE=N: (1) on an N-line log as well, in the same rounds (linearity)
+# then, when the log loader's benchmark is built (QEL_BENCH_APP=0 leaves it out), the window's
+# import against the headless one on the same log, in interleaved rounds of their own.
 # usage: bench/run-import-benchmark.sh [LINES] [BUILD_DIR]
 set -euo pipefail
 lines=${1:-1000000}
@@ -20,8 +23,24 @@ for t in src/cli/qel:qel bench/import/qel_bare_loop:qel_bare_loop bench/loggen/q
   [ -x "$build/${t%%:*}" ] || cmake --build "$build" --target "${t##*:}" > /dev/null
 done
 
-[ -s "$log" ] || "$build/bench/loggen/qel_loggen" "$lines" > "$log"
+# A log is generated once and reused while it still is the generator's output: as many lines,
+# and the same first thousand (the generator's output for fewer lines is a prefix of it).
+ensure_log() {
+  local file=$1 n=$2 head=$(( $2 < 1000 ? $2 : 1000 ))
+  if [ -s "$file" ] && [ "$(wc -l < "$file")" -eq "$n" ] &&
+     cmp -s <(head -n "$head" "$file") <("$build/bench/loggen/qel_loggen" "$head"); then
+    return 0
+  fi
+  "$build/bench/loggen/qel_loggen" "$n" > "$file"
+}
+ensure_log "$log" "$lines"
 bytes=$(stat -c %s "$log")
+large=${QEL_BENCH_LARGE:-}
+if [ -n "$large" ]; then
+  large_log="$work/access-$large.log"
+  ensure_log "$large_log" "$large"
+  large_bytes=$(stat -c %s "$large_log")
+fi
 
 # DuckDB through its npm package, installed beside its script (never committed, never linked).
 duckdb_dir="$root/bench/duckdb"
@@ -44,8 +63,9 @@ qel_args=(--quiet --map Host=Field1 --map DateTime=Field4 --map URL=Field6 --map
 repeat=${QEL_BENCH_REPEAT:-3}
 
 # run NAME PREPARE COMMAND...: runs PREPARE (a fresh destination), then COMMAND under
-# /usr/bin/time -v; adds the wall seconds to the run's list and keeps its largest peak RSS (kB).
-declare -A walls rss
+# /usr/bin/time -v; adds the wall seconds and the CPU seconds (user and system) to the run's
+# lists and keeps its largest peak RSS (kB).
+declare -A walls cpus rss
 run() {
   local name=$1 prepare=$2; shift 2
   local t="$work/time-$name.txt"
@@ -55,6 +75,7 @@ run() {
   local wall kb
   wall=$(awk -F': ' '/Elapsed \(wall clock\)/ {print $2}' "$t")
   walls[$name]+="$(awk -v w="$wall" 'BEGIN { n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }') "
+  cpus[$name]+="$(awk -F': ' '/User time|System time/ {s += $2} END {print s}' "$t") "
   kb=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$t")
   ((kb > ${rss[$name]:-0})) && rss[$name]=$kb
   return 0
@@ -80,14 +101,25 @@ for ((round = 0; round < repeat; round++)); do
   if [ -z "$duckdb_note" ]; then
     run duckdb 'rm -f "$work/duck.db" "$work/duck.db.wal"' node "$duckdb_dir/load.mjs" "$log" "$work/duck.db"
   fi
+
+  if [ -n "$large" ]; then
+    run large 'fresh "$work/large.db" "$schema"' \
+      "$build/src/cli/qel" import "${qel_args[@]}" --mode append "$large_log" "$work/large.db"
+    rm -f "$work/large.db"  # gigabytes: not kept between rounds
+  fi
 done
 names=(qel sqlite3 bare update)
 [ -z "$duckdb_note" ] && names+=(duckdb)
+[ -n "$large" ] && names+=(large)
 
-declare -A secs
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+declare -A secs cpu
 for name in "${names[@]}"; do
-  secs[$name]=$(printf '%s\n' ${walls[$name]} | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+  secs[$name]=$(median ${walls[$name]})
+  cpu[$name]=$(median ${cpus[$name]})
 done
+rows_large=0
+[ -n "$large" ] && rows_large=$(awk '/^Added: / {print $2}' "$work/out-large.txt")
 
 rows_qel=$(sqlite3 "$work/qel.db" "SELECT count(*) FROM log")
 rows_shell=$(sqlite3 "$work/shell.db" "SELECT count(*) FROM t")
@@ -96,38 +128,74 @@ rows_update=$(sqlite3 "$work/update.db" "SELECT count(*) FROM log")
 rows_duckdb=0
 [ -z "$duckdb_note" ] && rows_duckdb=$(awk '/^rows / {print $2}' "$work/out-duckdb.txt")
 
-printf '\nAccess log: %s lines, %.1f MB (%s); median of %s rounds\n\n' "$lines" "$(echo "$bytes / 1000000" | bc -l)" "$log" "$repeat"
-printf '%-28s %10s %8s %12s %8s %10s %8s %8s\n' run rows seconds rows/s MB/s "peak MB" "vs (2)" "vs (3)"
+printf '\nAccess log: %s lines, %.1f MB (%s); median of %s interleaved rounds\n' "$lines" "$(echo "$bytes / 1000000" | bc -l)" "$log" "$repeat"
+[ -n "$large" ] && printf '(6): %s lines, %.1f MB (%s)\n' "$large" "$(echo "$large_bytes / 1000000" | bc -l)" "$large_log"
+printf '\n%-28s %10s %8s %8s %12s %8s %10s %8s %8s\n' run rows seconds "CPU s" rows/s MB/s "peak MB" "vs (2)" "vs (3)"
 for name in "${names[@]}"; do
+  b=$bytes
   case $name in
     qel) label="(1) qel import"; rows=$rows_qel ;;
     sqlite3) label="(2) sqlite3 .import"; rows=$rows_shell ;;
     bare) label="(3) bare C++ loop"; rows=$rows_bare ;;
     update) label="(4) qel append-update"; rows=$rows_update ;;
     duckdb) label="(5) DuckDB read_csv"; rows=$rows_duckdb ;;
+    large) label="(6) qel import, $large lines"; rows=$rows_large; b=$large_bytes ;;
   esac
-  awk -v l="$label" -v r="$rows" -v s="${secs[$name]}" -v b="$bytes" -v m="${rss[$name]}" \
+  awk -v l="$label" -v r="$rows" -v s="${secs[$name]}" -v c="${cpu[$name]}" -v b="$b" -v m="${rss[$name]}" \
       -v s2="${secs[sqlite3]}" -v s3="${secs[bare]}" 'BEGIN {
         if (s <= 0) s = 0.001;
-        printf "%-28s %10d %8.2f %12.0f %8.1f %10.1f %8.2f %8.2f\n", l, r, s, r / s, b / 1e6 / s, m / 1024, s / s2, s / s3 }'
+        printf "%-28s %10d %8.2f %8.2f %12.0f %8.1f %10.1f %8.2f %8.2f\n", l, r, s, c, r / s, b / 1e6 / s, m / 1024, s / s2, s / s3 }'
 done
-printf '\nSeconds of every round: (1) %s (2) %s (3) %s (4) %s' "${walls[qel]}" "${walls[sqlite3]}" "${walls[bare]}" "${walls[update]}"
-[ -z "$duckdb_note" ] && printf ' (5) %s' "${walls[duckdb]}"
-printf '\n\n'
+printf '\nSeconds of every round (CPU seconds in brackets):\n'
+for name in "${names[@]}"; do
+  printf '  %-8s' "$name"
+  paste -d' ' <(printf '%s\n' ${walls[$name]}) <(printf '%s\n' ${cpus[$name]}) | awk '{ printf " %s (%s)", $1, $2 }'
+  printf '\n'
+done
+if [ -n "$large" ]; then
+  printf '  (6)/(1)  '
+  paste -d' ' <(printf '%s\n' ${walls[large]}) <(printf '%s\n' ${walls[qel]}) | awk '{ printf " %.2f", $1 / ($2 > 0 ? $2 : 0.001) }'
+  printf '   (the same round'"'"'s loads)\n'
+fi
+printf '\n'
 [ -n "$duckdb_note" ] && printf '%s\n\n' "$duckdb_note"
 
-# The ratios the targets are stated in.
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b <= 0) b = 0.001; printf "%.2f", a / b }'; }
-printf '%-34s %6s\n' "ratio" "value"
-printf '%-34s %6s\n' "(1) / (3) qel against the floor" "$(ratio "${secs[qel]}" "${secs[bare]}")"
-if [ -z "$duckdb_note" ]; then
-  printf '%-34s %6s\n' "(1) / (5) qel against DuckDB" "$(ratio "${secs[qel]}" "${secs[duckdb]}")"
-else
-  printf '%-34s %6s\n' "(1) / (5) qel against DuckDB" "-"
+# The window's import against the headless one (the log loader's benchmark, when built).
+app_ratio=""
+app="$build/bench/app/qel_bench_app"
+if [ "${QEL_BENCH_APP:-1}" != 0 ] && [ -x "$app" ]; then
+  printf 'The log loader window against the same import headless (%s):\n' "$app"
+  "$app" --log="$log" --rounds="$repeat" 2> /dev/null | tee "$work/out-app.txt"
+  app_ratio=$(awk '/^window \/ headless:/ {print $4}' "$work/out-app.txt")
+  printf '\n'
 fi
-printf '%-34s %6s\n' "(1) / (2) qel against .import" "$(ratio "${secs[qel]}" "${secs[sqlite3]}")"
-printf '%-34s %6s\n' "(4) / (1) append-update / append" "$(ratio "${secs[update]}" "${secs[qel]}")"
-printf '%-34s %6.1f\n\n' "(1) peak memory, MB" "$(echo "${rss[qel]} / 1024" | bc -l)"
+
+# The targets, each as its ratio of medians against its limit.
+target() {  # LABEL VALUE LIMIT
+  awk -v l="$1" -v v="$2" -v m="$3" 'BEGIN {
+    if (v == "") { printf "%-44s %8s %8s  %s\n", l, "-", m, "not measured"; exit }
+    printf "%-44s %8.2f %8s  %s\n", l, v, m, (v + 0 <= m + 0) ? "met" : "missed" }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b <= 0) b = 0.001; printf "%.4f", a / b }'; }
+printf '%-44s %8s %8s\n' "target" "value" "limit"
+target "(1) / (3) qel against the floor" "$(ratio "${secs[qel]}" "${secs[bare]}")" 1.0
+if [ -z "$duckdb_note" ]; then
+  target "(1) / (5) qel against DuckDB" "$(ratio "${secs[qel]}" "${secs[duckdb]}")" 1.0
+else
+  target "(1) / (5) qel against DuckDB" "" 1.0
+fi
+target "(1) / (2) qel against .import" "$(ratio "${secs[qel]}" "${secs[sqlite3]}")" 0.4
+target "(4) / (1) append-update against append" "$(ratio "${secs[update]}" "${secs[qel]}")" 2.0
+target "(1) peak memory, MB" "$(echo "${rss[qel]} / 1024" | bc -l)" 100
+if [ -n "$large" ]; then
+  target "(6) peak memory, MB" "$(echo "${rss[large]} / 1024" | bc -l)" 100
+  target "(6) / (1) time for $large against $lines lines" "$(ratio "${secs[large]}" "${secs[qel]}")" \
+    "$(awk -v a="$large" -v b="$lines" 'BEGIN { printf "%.1f", 1.05 * a / b }')"
+else
+  target "(6) / (1) linearity (QEL_BENCH_LARGE=N)" "" "1.05 x"
+fi
+target "window / headless (bench/app)" "$app_ratio" 1.1
+printf '\n'
 
 # PostgreSQL, when its server binaries are installed (QEL_BENCH_PG=0 leaves it out): a section of
 # its own, on a throwaway server, against psql's \copy of the same six columns.

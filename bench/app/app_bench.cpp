@@ -1,23 +1,26 @@
-// The window's import of a large access log against the same import without a window.
+// The window's import of a large access log against the same import without a window, side by
+// side in interleaved rounds.
 //
-//   qel_bench_app [--lines=N] [benchmark flags]
+//   qel_bench_app [--lines=N] [--rounds=R] [--log=FILE]
 //
-// Both import N generated lines (default 1,000,000) into a fresh "log.db" with the window's
-// settings and handlers. "Window" presses Import Start on TfrmMain with the Qt window system
-// (progress dialog, grid, pumping every 200 rows); "Headless" runs the same TQelFromText set
-// up the same way under the headless window system. Each runs three times; the end prints
-// both mean times and their ratio.
-#include <benchmark/benchmark.h>
-
+// Both import the log (FILE, or N generated lines, default 1,000,000) into a fresh "log.db"
+// with the window's settings and handlers. "window" presses Import Start on TfrmMain with the Qt
+// window system (progress dialog, grid, pumping every 200 rows); "headless" runs the same
+// TQelFromText set up the same way under the headless window system. A round runs both, in
+// turns one first, then the other (R rounds, default 3); the end prints every round, the
+// medians of elapsed and CPU time, and their ratios.
 #include <QApplication>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "AccessLogGenerator.h"
 #include "app/Main.h"
@@ -28,12 +31,15 @@
 namespace qel {
 namespace {
 
-long g_lines = 1'000'000;
 std::string g_dir;  // program directory with its trailing separator
 
+// Message boxes are recorded instead of shown (the window's last one reports the elapsed time).
 class TQuietWindowSystem : public TQtWindowSystem {
+  public:
+    std::string lastBox;
+
   protected:
-    void ShowBox(TBoxKind, const std::string&, const std::string&) override {}
+    void ShowBox(TBoxKind, const std::string&, const std::string& text) override { lastBox = text; }
 };
 
 void FreshTable() {
@@ -47,31 +53,52 @@ void FreshTable() {
                                {"Ref", ftString}});
 }
 
-double Seconds(std::chrono::steady_clock::time_point from) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
-}
+// One import: elapsed and CPU seconds, and what it loaded.
+struct TTimes {
+    double elapsed = 0, cpu = 0;
+    std::int64_t added = 0, errors = 0;
+    std::string report;  // the window's elapsed-time message
+};
 
-void Window(benchmark::State& state) {
+class TClock {
+  public:
+    TClock() : wall_(std::chrono::steady_clock::now()), cpu_(std::clock()) {}
+    void Stop(TTimes& t) const {
+        t.elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count();
+        t.cpu = static_cast<double>(std::clock() - cpu_) / CLOCKS_PER_SEC;
+    }
+
+  private:
+    std::chrono::steady_clock::time_point wall_;
+    std::clock_t cpu_;
+};
+
+TTimes Window() {
     TQuietWindowSystem ws;
     TWindowSystem* previous = SetWindowSystem(&ws);
-    for (auto _ : state) {
-        FreshTable();
+    TTimes t;
+    FreshTable();
+    {
         TfrmMain form(g_dir);
         form.show();
         QApplication::processEvents();
-        const auto start = std::chrono::steady_clock::now();
+        const TClock clock;
         form.btnImport->click();
-        state.SetIterationTime(Seconds(start));
-        if (form.QelFromText1.Statistic().TotalAdded() != g_lines) state.SkipWithError("rows lost");
+        clock.Stop(t);
+        t.added = form.QelFromText1.Statistic().TotalAdded();
+        t.errors = form.QelFromText1.Statistic().TotalErrors();
+        t.report = ws.lastBox;
     }
     SetWindowSystem(previous == &ws ? nullptr : previous);
+    return t;
 }
 
-void Headless(benchmark::State& state) {
+TTimes Headless() {
     THeadlessWindowSystem ws;
     TWindowSystem* previous = SetWindowSystem(&ws);
-    for (auto _ : state) {
-        FreshTable();
+    TTimes t;
+    FreshTable();
+    {
         TSqliteTable table;
         table.SetDatabaseName(g_dir);
         table.SetTableName("log.db");
@@ -83,6 +110,7 @@ void Headless(benchmark::State& state) {
         f.SetThousandSeparator(static_cast<char>(160));
         f.SetDecimalSeparator(',');
         f.SetUseRegionalSettings(false);
+        // As the window's handler: an empty integer is 0, a "-" no value.
         q.OnGetCellParams = [](TQelBaseComponent&, TField* field, Variant& v) {
             if (!field || field->DataType() != ftInteger || !v.IsText()) return;
             if (v.TextValue().empty())
@@ -102,48 +130,35 @@ void Headless(benchmark::State& state) {
         q.SetFieldDelimiterCustom(' ');
         q.SetTextQualifier(tqQuot);
         q.SetRecordSeparator(rsLF);
-        const auto start = std::chrono::steady_clock::now();
+        const TClock clock;
         q.Execute();
-        state.SetIterationTime(Seconds(start));
-        if (q.Statistic().TotalAdded() != g_lines) state.SkipWithError("rows lost");
+        clock.Stop(t);
+        t.added = q.Statistic().TotalAdded();
+        t.errors = q.Statistic().TotalErrors();
         table.Close();
     }
     SetWindowSystem(previous == &ws ? nullptr : previous);
+    return t;
 }
 
-// Collects the time of every repetition to print the means and their ratio at the end.
-class TRatioReporter : public benchmark::ConsoleReporter {
-  public:
-    struct Sums {
-        double real = 0, cpu = 0;
-        int count = 0;
-    };
-    std::map<std::string, Sums> runs;
-    void ReportRuns(const std::vector<Run>& reported) override {
-        ConsoleReporter::ReportRuns(reported);
-        for (const Run& r : reported) {
-            if (r.error_occurred || r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
-            Sums& s = runs[r.run_name.function_name];
-            s.real += r.real_accumulated_time / static_cast<double>(r.iterations);
-            s.cpu += r.cpu_accumulated_time / static_cast<double>(r.iterations);
-            ++s.count;
-        }
-    }
-    // Mean seconds per run: elapsed (wall clock) or CPU time of the process.
-    double Mean(const std::string& name, bool cpu = false) const {
-        auto it = runs.find(name);
-        if (it == runs.end() || it->second.count == 0) return 0;
-        return (cpu ? it->second.cpu : it->second.real) / it->second.count;
-    }
-};
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[(v.size() - 1) / 2];
+}
 
 }  // namespace
 }  // namespace qel
 
 int main(int argc, char** argv) {
     qel::TSqliteTable::ConfigureProcess();  // before SQLite is used, as in the programs
+    long lines = 1'000'000;
+    int rounds = 3;
+    std::string log;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--lines=", 8) == 0) qel::g_lines = std::atol(argv[i] + 8);
+        if (std::strncmp(argv[i], "--lines=", 8) == 0) lines = std::atol(argv[i] + 8);
+        if (std::strncmp(argv[i], "--rounds=", 9) == 0)
+            rounds = std::max(1, std::atoi(argv[i] + 9));
+        if (std::strncmp(argv[i], "--log=", 6) == 0) log = argv[i] + 6;
     }
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -151,43 +166,63 @@ int main(int argc, char** argv) {
     QApplication::setFont(qel::FormFont());
     QTemporaryDir dir;
     qel::g_dir = dir.path().toStdString() + "/";
-    {
+    if (!log.empty()) {
+        std::error_code ec;
+        std::filesystem::create_symlink(std::filesystem::absolute(log), qel::g_dir + "log.txt", ec);
+        if (ec) {
+            std::fprintf(stderr, "cannot use %s: %s\n", log.c_str(), ec.message().c_str());
+            return 2;
+        }
+    } else {
         std::ofstream out(qel::g_dir + "log.txt", std::ios::binary);
         qel::AccessLogGenerator gen(7);
         std::string chunk;
-        for (long i = 0; i < qel::g_lines; ++i) {
+        for (long i = 0; i < lines; ++i) {
             gen.AppendLine(chunk);
             if (chunk.size() > (1u << 20)) out << chunk, chunk.clear();
         }
         out << chunk;
+        log = std::to_string(lines) + " generated lines";
     }
-    std::printf("log.txt: %ld lines, platform %s\n", qel::g_lines,
-                qPrintable(QApplication::platformName()));
+    std::printf("log.txt: %s, platform %s, %d rounds\n\n", log.c_str(),
+                qPrintable(QApplication::platformName()), rounds);
+    std::printf("%-6s %-9s %10s %10s %10s %8s  %s\n", "round", "run", "elapsed s", "CPU s", "added",
+                "errors", "window's report");
 
-    for (auto [name, fn] :
-         {std::pair{"Headless", &qel::Headless}, std::pair{"Window", &qel::Window}}) {
-        benchmark::RegisterBenchmark(name, fn)
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond)
-            ->Iterations(1)
-            ->Repetitions(3)
-            ->ReportAggregatesOnly(false);
+    std::vector<double> elapsed[2], cpu[2];  // [0] headless, [1] window
+    std::int64_t added[2] = {-1, -1};
+    for (int r = 0; r < rounds; ++r) {
+        for (int k = 0; k < 2; ++k) {
+            const int which = (r + k) % 2;  // turns: headless first in even rounds
+            const qel::TTimes t = which ? qel::Window() : qel::Headless();
+            std::string report = t.report;
+            for (char& c : report) c = (c == '\r' || c == '\n') ? ' ' : c;
+            std::printf("%-6d %-9s %10.2f %10.2f %10lld %8lld  %s\n", r + 1,
+                        which ? "window" : "headless", t.elapsed, t.cpu,
+                        static_cast<long long>(t.added), static_cast<long long>(t.errors),
+                        report.c_str());
+            std::fflush(stdout);
+            if (added[which] >= 0 && added[which] != t.added) {
+                std::fprintf(stderr, "the %s runs added different row counts\n",
+                             which ? "window" : "headless");
+                return 1;
+            }
+            added[which] = t.added;
+            elapsed[which].push_back(t.elapsed);
+            cpu[which].push_back(t.cpu);
+        }
     }
-    benchmark::Initialize(&argc, argv);
-    qel::TRatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    const double headless = reporter.Mean("Headless"), window = reporter.Mean("Window");
-    const double headlessCpu = reporter.Mean("Headless", true),
-                 windowCpu = reporter.Mean("Window", true);
-    if (headless > 0 && window > 0) {
-        std::printf(
-            "\n                       elapsed      CPU (includes preparing the table)\n"
-            "import without window: %7.0f ms %7.0f ms\n"
-            "import with window:    %7.0f ms %7.0f ms\n"
-            "ratio window/headless: %7.3f    %7.3f    (limit 1.15 on elapsed time)\n",
-            headless * 1000, headlessCpu * 1000, window * 1000, windowCpu * 1000, window / headless,
-            headlessCpu > 0 ? windowCpu / headlessCpu : 0.0);
+    if (added[0] != added[1]) {
+        std::fprintf(stderr, "window and headless added different row counts\n");
+        return 1;
     }
+    const double h = qel::Median(elapsed[0]), w = qel::Median(elapsed[1]);
+    const double hc = qel::Median(cpu[0]), wc = qel::Median(cpu[1]);
+    std::printf(
+        "\nmedians                 elapsed s    CPU s\n"
+        "import without window: %9.2f %8.2f\n"
+        "import with window:    %9.2f %8.2f\n"
+        "window / headless:     %9.3f %8.3f\n",
+        h, hc, w, wc, h > 0 ? w / h : 0.0, hc > 0 ? wc / hc : 0.0);
     return 0;
 }

@@ -271,8 +271,10 @@ sqlite3_stmt* TSqliteStatements::Locate(const std::vector<int>& fieldIndexes,
             if (values[k].IsText()) where += " COLLATE BINARY";
         }
     }
-    return Prepare(slot, "SELECT " + rowid_ + " FROM " + quotedTable_ + " WHERE " + where +
-                             " ORDER BY " + rowid_ + " LIMIT 1");
+    std::string columns;
+    for (int f : fieldIndexes) columns += ", " + quotedColumns_[static_cast<std::size_t>(f)];
+    return Prepare(slot, "SELECT " + rowid_ + columns + " FROM " + quotedTable_ + " WHERE " +
+                             where + " ORDER BY " + rowid_ + " LIMIT 1");
 }
 
 TSqliteStmt TSqliteStatements::Rewrite(TReplayLog::TWriteKind kind,

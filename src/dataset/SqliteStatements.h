@@ -83,7 +83,8 @@ class TSqliteStatements {
     sqlite3_stmt* Update(const TFieldFlags& assigned);
     sqlite3_stmt* Delete();  // the record ?1
     // The first rowid whose key fields equal the values: "=" and an exact comparison for a
-    // value (bound as ?1.. in key order, nulls skipped), "IS NULL" for a null.
+    // value (bound as ?1.. in key order, nulls skipped), "IS NULL" for a null. The key columns
+    // follow the rowid, in key order, as they are stored.
     sqlite3_stmt* Locate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values);
     // A statement for writing one kept write again, not kept: an insert that gives the record
     // its rowid ?1 back, an update of the record ?1, or a delete of it. The listed fields are

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iterator>
 #include <system_error>
@@ -354,6 +355,9 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
 }
 
 void TSqliteTable::ReleaseConnection() noexcept {
+    ++serial_;
+    ++transactions_;
+    located_.Forget();
     statements_.Release();
     anchors_.clear();
     if (db_ != nullptr) {
@@ -395,10 +399,11 @@ void TSqliteTable::CheckWritable() const {
     if (readOnly_) throw EDatabaseError(msg::kDataSetReadOnly);
 }
 
-void TSqliteTable::BeginWrite() {
+bool TSqliteTable::BeginWrite() {
     CheckWritable();
+    ++serial_;
     if (sqlite3_get_autocommit(db_) == 0) {
-        if (log_.Size() < kMaxPendingWrites) return;
+        if (log_.Size() < kMaxPendingWrites) return true;
         // A long stretch commits on its own before its next write, which bounds what a failure
         // can take back. When this commit fails, the record about to be written is not
         // written, so its caller's Cancel discards it.
@@ -411,8 +416,10 @@ void TSqliteTable::BeginWrite() {
     sqlite3_stmt* s = Ready(statements_.Begin());
     TStatementUse use(s);
     Step(s, "start writing to");
+    ++transactions_;
     pendingRows_ = 0;
     ForgetWrites();
+    return false;
 }
 
 void TSqliteTable::EndWrite() {
@@ -435,6 +442,8 @@ void TSqliteTable::EndWrite() {
 }
 
 void TSqliteTable::RollBack() noexcept {
+    ++serial_;
+    ++transactions_;
     if (!InTransaction()) return;
     sqlite3_stmt* r = statements_.Rollback();
     if (r == nullptr) return;
@@ -456,6 +465,8 @@ void TSqliteTable::EndBulkSync() noexcept {
 
 void TSqliteTable::Commit() {
     if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) return;
+    ++serial_;
+    ++transactions_;
     if (beforeCommit_) beforeCommit_(db_);
     sqlite3_stmt* s = Ready(statements_.Commit());
     TStatementUse use(s);
@@ -515,6 +526,8 @@ std::string TSqliteTable::RecoverTakenBackWrites() {
 bool TSqliteTable::ReplayLog() noexcept {
     // Outside a stretch nothing is kept, so a posted record taken back cannot be written again.
     if (!log_.Replayable() || log_.Size() != static_cast<std::size_t>(pendingRows_)) return false;
+    ++serial_;
+    ++transactions_;
     bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
     try {
         TReplayLog::TWrite w;
@@ -611,16 +624,25 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values,
 
 void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values,
                                   const TFieldFlags& assigned) {
+    if (std::find(assigned.begin(), assigned.end(), true) == assigned.end()) return;
+    // The record the last search found, when nothing has been written since and the search ran
+    // in this same transaction (which holds the write lock, so no other connection wrote
+    // either): its key columns that would be written as they are stay out of the update.
+    const bool located = located_.Holds(id, serial_);
+    const bool sameTransaction = BeginWrite();
+    const TFieldFlags* columns = &assigned;
+    if (located && sameTransaction &&
+        located_.LeaveOutUnchanged(values, defs_, assigned, unchanged_)) {
+        columns = &unchanged_;
+    }
     int n = 0;
-    for (char a : assigned) n += a ? 1 : 0;
-    if (n == 0) return;
-    BeginWrite();
-    sqlite3_stmt* s = Ready(statements_.Update(assigned));
+    for (char a : *columns) n += a ? 1 : 0;
+    sqlite3_stmt* s = Ready(statements_.Update(*columns));
     {
         TStatementUse use(s);
         int param = 0;
-        for (std::size_t i = 0; i < assigned.size(); ++i) {
-            if (assigned[i]) Bind(s, ++param, values[i], defs_[i].DataType);
+        for (std::size_t i = 0; i < columns->size(); ++i) {
+            if ((*columns)[i]) Bind(s, ++param, values[i], defs_[i].DataType);
         }
         sqlite3_bind_int64(s, n + 1, id);
         WriteStep(s, "post a record to");
@@ -659,9 +681,32 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes,
         if (!values[k].IsNull())
             Bind(s, ++param, values[k], defs_[static_cast<std::size_t>(fieldIndexes[k])].DataType);
     }
+    located_.Forget();
     if (!Step(s, "search")) return false;
     found = sqlite3_column_int64(s, 0);
+    // Only a search after a write of the open transaction, which then holds the write lock.
+    if (pendingRows_ > 0 && InTransaction() && UpdatesStayInTheRow())
+        located_.Keep(found, serial_, s, 1, fieldIndexes);
     return true;
+}
+
+bool TSqliteTable::UpdatesStayInTheRow() {
+    if (plainUpdatesChecked_ == transactions_) return plainUpdates_;
+    plainUpdatesChecked_ = transactions_;
+    plainUpdates_ = false;
+    const char* sql =
+        "SELECT (SELECT foreign_keys FROM pragma_foreign_keys) = 0 AND (SELECT encoding FROM "
+        "pragma_encoding) = 'UTF-8' AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE (type = "
+        "'trigger' AND tbl_name = ?1 COLLATE NOCASE) OR (type = 'table' AND name = ?1 COLLATE "
+        "NOCASE AND sql LIKE '%check%')) AND NOT EXISTS (SELECT 1 FROM sqlite_temp_master WHERE "
+        "type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE)";
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
+        plainUpdates_ = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == 1;
+    }
+    sqlite3_finalize(s);
+    return plainUpdates_;
 }
 
 std::int64_t TSqliteTable::InternalRecNo(TRecordId id) {

@@ -22,6 +22,7 @@
 
 #include "dataset/DataSet.h"
 #include "dataset/ReplayLog.h"
+#include "dataset/SqliteLocated.h"
 #include "dataset/SqliteStatements.h"
 
 struct sqlite3;
@@ -140,7 +141,8 @@ class TSqliteTable : public TDataSet {
     void Rewrite(const TReplayLog::TWrite& w);
     void Bind(sqlite3_stmt* s, int param, const Variant& v, TFieldType type);
     void CheckWritable() const;
-    void BeginWrite();
+    // Opens a write transaction unless one is open; true when it goes on in the open one.
+    bool BeginWrite();
     void EndWrite();
     void Commit();
     void RollBack() noexcept;
@@ -155,6 +157,10 @@ class TSqliteTable : public TDataSet {
                        const std::vector<Variant>* values, const TFieldFlags* assigned);
     void ForgetWrites();
     void ForgetAnchorsFrom(TRecordId id);
+    // Whether updating a column of this table does nothing beyond storing the value: no
+    // trigger on the table, no CHECK constraint, no foreign keys enforced, a UTF-8 file. Read
+    // once per write transaction, in which no other connection can change the schema.
+    bool UpdatesStayInTheRow();
 
     std::string databaseName_;
     std::string tableName_;
@@ -172,6 +178,13 @@ class TSqliteTable : public TDataSet {
     std::int64_t count_ = 0;        // records in the table, kept up to date by our writes
     std::int64_t pendingRows_ = 0;  // records written in the open transaction
     std::int64_t lostRecords_ = 0;  // posted records lost by failed commits (LostRecords)
+    // Counts writes, transaction ends and reopenings: what a search read holds while it stays.
+    std::uint64_t serial_ = 0;
+    std::uint64_t transactions_ = 0;                  // counts transactions begun and ended
+    std::uint64_t plainUpdatesChecked_ = UINT64_MAX;  // transactions_ when last read
+    bool plainUpdates_ = false;
+    TLocatedRecord located_;  // the last search's record, in the open transaction
+    TFieldFlags unchanged_;   // reused: an update's fields less the unchanged key fields
 
     TReplayLog log_;         // the writes of the open transaction (in a bulk stretch)
     bool wal_ = false;       // the file is in WAL mode

@@ -43,12 +43,12 @@ TQelColumn& TQelColumns::Add() {
 }
 
 TQelColumn& TQelColumns::Items(int index) const {
-    if (index < 0 || index >= Count()) throw EListError(Format(msg::kListIndexError, index));
+    CheckListIndex(index, Count());
     return *items_[static_cast<std::size_t>(index)];
 }
 
 void TQelColumns::Delete(int index) {
-    if (index < 0 || index >= Count()) throw EListError(Format(msg::kListIndexError, index));
+    CheckListIndex(index, Count());
     items_.erase(items_.begin() + index);
     Changed();
 }

@@ -290,9 +290,6 @@ bool TQelBaseComponent::OfferError(const std::exception_ptr& error) {
 
 namespace {
 
-// What a run table entry that a handler cut short raises.
-constexpr const char* kEntryIndexError = "Variant or safe array index out of bounds";
-
 // Copies name, source text and value of the RowValues entry each entry points at.
 void TakeRowValues(Variant& table, const Variant& rowValues) {
     if (!table.IsArray()) return;
@@ -301,7 +298,7 @@ void TakeRowValues(Variant& table, const Variant& rowValues) {
         const std::int32_t index = EntryIndex(std::as_const(entry)[3]);
         if (index < 0) continue;
         const Variant& source = rowValues[static_cast<std::size_t>(index)];
-        if (source.Count() < 4) throw EVariantError(kEntryIndexError);
+        if (source.Count() < 4) throw EVariantError(msg::kVarArrayBounds);
         const Variant::Array& from = source.Elements();
         Variant::Array& e = entry.MutableElements();
         e[0] = from[0];
@@ -323,7 +320,7 @@ bool TQelBaseComponent::ImportRow() {
     for (std::size_t i = 0; i < count; ++i) {
         Variant& entry = rowValues_[i];
         if (!entry.IsArray()) continue;
-        if (entry.Count() < 4) throw EVariantError(kEntryIndexError);
+        if (entry.Count() < 4) throw EVariantError(msg::kVarArrayBounds);
         Variant::Array& e = entry.MutableElements();
         const std::int32_t stored = EntryIndex(e[3]);
         int current = stored;
