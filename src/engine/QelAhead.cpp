@@ -303,7 +303,7 @@ bool TQelBaseComponent::ImportAheadRow() {
     // The entries that write and find the record take the values when someone looks at them
     // (TakePendingEntries); the write step reads them from RowValues meanwhile.
     entriesPending_ = true;
-    pendingKeys_ = mode_ != imAppend && mode_ != imCopy;
+    pendingKeys_ = ModeUsesKeys(mode_);
     return true;
 }
 
