@@ -51,8 +51,7 @@ void TComponent::SetName(const std::string& name) {
 }
 
 TComponent* TComponent::Components(int index) const {
-    if (index < 0 || index >= ComponentCount())
-        throw EListError(Format(msg::kListIndexError, index));
+    CheckListIndex(index, ComponentCount());
     return components_[static_cast<std::size_t>(index)];
 }
 

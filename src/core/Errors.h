@@ -78,6 +78,7 @@ namespace msg {
 inline constexpr const char* kInvalidVarCast = "Invalid variant type conversion";
 inline constexpr const char* kInvalidVarOp = "Invalid variant operation";
 inline constexpr const char* kListIndexError = "List index out of bounds (%d)";
+inline constexpr const char* kVarArrayBounds = "Variant or safe array index out of bounds";
 inline constexpr const char* kAssignError = "Cannot assign a %s to a %s";
 inline constexpr const char* kFOpenError = "Cannot open file %s";
 inline constexpr const char* kPropertyOutOfRange = "%s property out of range";
@@ -95,5 +96,16 @@ inline constexpr const char* kDuplicateName = "A component named %s already exis
 inline constexpr const char* kInvalidFieldValue = "Invalid value for field '%s'";
 inline constexpr const char* kEmptyDataSet = "Cannot perform this operation on an empty dataset";
 }  // namespace msg
+
+// Raises EListError "List index out of bounds (<index>)". Out of line, so that the bounds
+// checks below stay small where they are inlined.
+[[noreturn]] void ListIndexError(int index);
+
+// The bounds check of every indexed list: index must lie in 0..count-1. A list that inserts
+// at its end checks against count + 1.
+inline void CheckListIndex(int index, int count) {
+    if (index < 0 || index >= count) [[unlikely]]
+        ListIndexError(index);
+}
 
 }  // namespace qel

@@ -131,7 +131,7 @@ void Variant::NotAnArray() {
 }
 
 void Variant::IndexOutOfBounds() {
-    throw EVariantError("Variant or safe array index out of bounds");
+    throw EVariantError(msg::kVarArrayBounds);
 }
 
 void Variant::Unshare() {

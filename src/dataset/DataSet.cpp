@@ -656,10 +656,6 @@ void TDataSet::Delete() {
     NotifyDataLinks();
 }
 
-void TDataSet::FieldIndexError(int index) {
-    throw EListError(Format(msg::kListIndexError, index));
-}
-
 TField* TDataSet::FindField(const std::string& name) const {
     for (const auto& f : fields_) {
         if (SameText(f->FieldName(), name)) return f.get();

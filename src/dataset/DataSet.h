@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Component.h"
+#include "core/Errors.h"
 #include "core/Variant.h"
 
 namespace qel {
@@ -194,7 +195,7 @@ class TDataSet : public TComponent {
     int FieldCount() const { return static_cast<int>(fields_.size()); }
     // "List index out of bounds (%d)" for an index outside the fields.
     TField* Fields(int index) const {
-        if (index < 0 || index >= FieldCount()) FieldIndexError(index);
+        CheckListIndex(index, FieldCount());
         return fields_[static_cast<std::size_t>(index)].get();
     }
     TField* FindField(const std::string& name) const;    // letter case ignored; nullptr when none
@@ -277,7 +278,6 @@ class TDataSet : public TComponent {
 
   private:
     friend class TField;
-    [[noreturn]] static void FieldIndexError(int index);
     void CheckActive() const;
     void CheckBrowseMode();  // posts a record being edited
     void CheckEditing() const;

@@ -11,29 +11,23 @@ namespace qel {
 // ---------------------------------------------------------------------------------------------
 // TQelStrings
 
-namespace {
-[[noreturn]] void ListIndexError(int index) {
-    throw EListError(Format(msg::kListIndexError, index));
-}
-}  // namespace
-
 void TQelStrings::Insert(int index, std::string line) {
-    if (index < 0 || index > Count()) ListIndexError(index);
+    CheckListIndex(index, Count() + 1);  // a line may be inserted after the last
     lines_.insert(lines_.begin() + index, std::move(line));
 }
 
 void TQelStrings::Delete(int index) {
-    if (index < 0 || index >= Count()) ListIndexError(index);
+    CheckListIndex(index, Count());
     lines_.erase(lines_.begin() + index);
 }
 
 const std::string& TQelStrings::operator[](int index) const {
-    if (index < 0 || index >= Count()) ListIndexError(index);
+    CheckListIndex(index, Count());
     return lines_[static_cast<std::size_t>(index)];
 }
 
 std::string& TQelStrings::operator[](int index) {
-    if (index < 0 || index >= Count()) ListIndexError(index);
+    CheckListIndex(index, Count());
     return lines_[static_cast<std::size_t>(index)];
 }
 

@@ -13,10 +13,6 @@ namespace qel {
 
 namespace {
 
-bool IsKeyMode(TImportMode mode) {
-    return mode == imUpdate || mode == imAppendUpdate || mode == imDelete;
-}
-
 // What an error that is no std::exception is reported as.
 constexpr const char* kUnknownError = "Unknown error";
 
@@ -51,7 +47,7 @@ void TQelBaseComponent::Execute() {
     if (OnBeforeExecute) OnBeforeExecute(*this);
     std::string missing;
     if (CheckRequired(missing)) throw EImportError(Format(impcnst::SPropertyNotSpecified, missing));
-    if (datasetKeys_.empty() && IsKeyMode(mode_)) {
+    if (datasetKeys_.empty() && ModeUsesKeys(mode_)) {
         throw EImportError(Format(impcnst::SPropertyNotSpecified, "DatasetKeys"));
     }
     OpenSource();
@@ -290,9 +286,6 @@ bool TQelBaseComponent::OfferError(const std::exception_ptr& error) {
 
 namespace {
 
-// What a run table entry that a handler cut short raises.
-constexpr const char* kEntryIndexError = "Variant or safe array index out of bounds";
-
 // Copies name, source text and value of the RowValues entry each entry points at.
 void TakeRowValues(Variant& table, const Variant& rowValues) {
     if (!table.IsArray()) return;
@@ -301,7 +294,7 @@ void TakeRowValues(Variant& table, const Variant& rowValues) {
         const std::int32_t index = EntryIndex(std::as_const(entry)[3]);
         if (index < 0) continue;
         const Variant& source = rowValues[static_cast<std::size_t>(index)];
-        if (source.Count() < 4) throw EVariantError(kEntryIndexError);
+        if (source.Count() < 4) throw EVariantError(msg::kVarArrayBounds);
         const Variant::Array& from = source.Elements();
         Variant::Array& e = entry.MutableElements();
         e[0] = from[0];
@@ -323,7 +316,7 @@ bool TQelBaseComponent::ImportRow() {
     for (std::size_t i = 0; i < count; ++i) {
         Variant& entry = rowValues_[i];
         if (!entry.IsArray()) continue;
-        if (entry.Count() < 4) throw EVariantError(kEntryIndexError);
+        if (entry.Count() < 4) throw EVariantError(msg::kVarArrayBounds);
         Variant::Array& e = entry.MutableElements();
         const std::int32_t stored = EntryIndex(e[3]);
         int current = stored;
@@ -398,7 +391,7 @@ bool TQelBaseComponent::ImportRow() {
     // 4. The values of an accepted row go to the entries that write and find the record.
     if (accept && rowValues_.Count() > 0) {
         TakeRowValues(mappingEntries_, rowValues_);
-        if (mode_ != imAppend && mode_ != imCopy) TakeRowValues(keyEntries_, rowValues_);
+        if (ModeUsesKeys(mode_)) TakeRowValues(keyEntries_, rowValues_);
     }
     // The rows after this one may be evaluated ahead once this one has bound every name.
     if (accept && !aheadTried_ && aheadPosition_ >= 0) TryStartAhead();

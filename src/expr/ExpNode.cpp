@@ -200,12 +200,12 @@ void TExpNode::Build() {
 }
 
 const TExpToken* TExpNode::TokenAt(int i) const {
-    if (i < 0 || i >= TokenCount()) throw EListError(Format(msg::kListIndexError, i));
+    CheckListIndex(i, TokenCount());
     return tokens_[static_cast<std::size_t>(i)];
 }
 
 TExpNode& TExpNode::Child(int i) const {
-    if (i < 0 || i >= ChildCount()) throw EListError(Format(msg::kListIndexError, i));
+    CheckListIndex(i, ChildCount());
     return *children_[static_cast<std::size_t>(i)];
 }
 

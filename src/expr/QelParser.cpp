@@ -215,7 +215,7 @@ int TQelParserFunctions::AddFunction(const std::string& definition) {
 }
 
 void TQelParserFunctions::DeleteFunction(int index) {
-    if (index < 0 || index >= Count()) throw EListError(Format(msg::kListIndexError, index));
+    CheckListIndex(index, Count());
     items_.erase(items_.begin() + index);
 }
 

@@ -196,8 +196,7 @@ bool TQelFromText::HasRow() {
 }
 
 std::string_view TQelFromText::CurrentRecord() {
-    if (currentRow_ < 0 || currentRow_ >= rowCount_)
-        throw EListError(Format(msg::kListIndexError, currentRow_));
+    CheckListIndex(currentRow_, rowCount_);
     Fetch(currentRow_);
     return fetchedLine_;
 }

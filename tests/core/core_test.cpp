@@ -178,5 +178,35 @@ TEST(Component, WatcherDestroyedFirstIsForgotten) {
     SUCCEED();  // destroying `subject` must not reach the dead watcher (checked under ASan)
 }
 
+TEST(Errors, ListIndexCheckAcceptsExactlyZeroToCountMinusOne) {
+    struct Case {
+        int index, count;
+        bool inside;
+    };
+    const Case cases[] = {
+        {0, 0, false},
+        {-1, 0, false},
+        {0, 3, true},
+        {2, 3, true},
+        {3, 3, false},
+        {-1, 3, false},
+        {-2147483647 - 1, 3, false},
+        {2147483647, 2147483647, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.index << " of " << c.count);
+        if (c.inside) {
+            EXPECT_NO_THROW(CheckListIndex(c.index, c.count));
+            continue;
+        }
+        try {
+            CheckListIndex(c.index, c.count);
+            ADD_FAILURE() << "no error";
+        } catch (const EListError& e) {
+            EXPECT_EQ(e.Message(), "List index out of bounds (" + std::to_string(c.index) + ")");
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qel
