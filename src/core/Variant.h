@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "DateTime.h"
@@ -81,6 +82,13 @@ class Variant {
         num_.d = 0;
         text_.clear();
         array_.reset();
+    }
+    // Exchanges two values, buffers and all, without copying or allocating.
+    void Swap(Variant& other) noexcept {
+        std::swap(kind_, other.kind_);
+        std::swap(num_, other.num_);
+        text_.swap(other.text_);
+        array_.swap(other.array_);
     }
     // Makes this Null, keeping the text buffer as Clear does.
     void ClearToNull() noexcept {

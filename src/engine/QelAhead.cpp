@@ -296,8 +296,7 @@ bool TQelBaseComponent::ImportAheadRow() {
     std::vector<Variant>& values = *aheadValues_;
     aheadValues_ = nullptr;
     Variant::Array& rows = rowValues_.MutableElements();
-    for (std::size_t i = 0; i < values.size(); ++i)
-        std::swap(rows[i].MutableElements()[2], values[i]);
+    for (std::size_t i = 0; i < values.size(); ++i) rows[i].MutableElements()[2].Swap(values[i]);
     ++aheadRows_;
     currentFieldIndex_ = -1;
     // The entries that write and find the record take the values when someone looks at them

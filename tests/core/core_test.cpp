@@ -56,6 +56,27 @@ TEST(Variant, ArraysCopyAsValues) {
     EXPECT_EQ(a.Count(), 2u);
 }
 
+TEST(Variant, SwapExchangesEveryKindWhole) {
+    const std::string longText(100, 'x');  // beyond the string's inline buffer
+    const Variant values[] = {Variant(),
+                              Variant::Null(),
+                              Variant(std::int32_t{-7}),
+                              Variant(2.5),
+                              Variant(true),
+                              Variant::FromDateTime(45000.25),
+                              Variant("short"),
+                              Variant(longText),
+                              Variant(Variant::Array{Variant(std::int32_t{1}), Variant("a")})};
+    for (const Variant& a : values) {
+        for (const Variant& b : values) {
+            Variant x = a, y = b;
+            x.Swap(y);
+            EXPECT_TRUE(x.SameAs(b) && x.kind() == b.kind()) << a.KindName() << b.KindName();
+            EXPECT_TRUE(y.SameAs(a) && y.kind() == a.kind()) << a.KindName() << b.KindName();
+        }
+    }
+}
+
 TEST(TextUtil, FloatToStrGeneralForm) {
     struct Case {
         double v;
