@@ -36,8 +36,7 @@ struct TInterruptScope {
 // A keyed run searches the destination for every row: over a server's table without an index
 // on the keys each search reads the whole table, which the user should hear about first.
 void NoteKeySearch(const TQelBaseComponent& importer, const TDataSet& table, std::ostream& err) {
-    const TImportMode mode = importer.Mode();
-    if (mode != imUpdate && mode != imAppendUpdate && mode != imDelete) return;
+    if (!ModeUsesKeys(importer.Mode())) return;
     const auto* pg = dynamic_cast<const TPgTable*>(&table);
     if (pg == nullptr || importer.DatasetKeys().empty() || pg->HasIndexFor(importer.DatasetKeys()))
         return;

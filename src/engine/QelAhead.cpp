@@ -312,7 +312,7 @@ bool TQelBaseComponent::ImportAheadRow() {
         }
     };
     take(mappingEntries_);
-    if (mode_ != imAppend && mode_ != imCopy) take(keyEntries_);
+    if (ModeUsesKeys(mode_)) take(keyEntries_);
     return true;
 }
 

@@ -29,6 +29,12 @@ namespace qel {
 
 enum TImportMode : std::uint8_t { imAppend, imUpdate, imAppendUpdate, imDelete, imCopy };
 
+// Whether a mode locates each row's record by its key values (DatasetKeys): update,
+// append-or-update and delete do; append and copy never search.
+constexpr bool ModeUsesKeys(TImportMode mode) {
+    return mode == imUpdate || mode == imAppendUpdate || mode == imDelete;
+}
+
 enum TQelOption : std::uint8_t {
     soShowMessage,         // bit value 1
     soExtendedStatistic,   // 2

@@ -141,10 +141,6 @@ void TQelBaseComponent::CreateMappings() {
 
 namespace {
 
-bool KeysCount(TImportMode mode) {
-    return mode != imAppend && mode != imCopy;
-}
-
 // Element 0 of an entry (its destination name), or nullptr when the slot holds no entry.
 const Variant* EntryName(const Variant& entry) {
     return entry.IsArray() && entry.Count() == 4 ? &entry.Elements()[0] : nullptr;
@@ -154,7 +150,7 @@ const Variant* EntryName(const Variant& entry) {
 
 void TQelBaseComponent::PrepareRowValues() {
     const std::size_t m = mappingEntries_.Count();
-    const bool keysCount = KeysCount(mode_);
+    const bool keysCount = ModeUsesKeys(mode_);
     const std::size_t k = keysCount ? keyEntries_.Count() : 0;
     unboundNames_.clear();
     if (m == 0 && k == 0) {

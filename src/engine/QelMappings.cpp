@@ -45,8 +45,7 @@ void TQelBaseComponent::PrepareMappings() {
     // Key entries: one per key name that some mapping line names.
     keyEntries_ = Variant();
     Variant::Array keys;
-    if (!datasetKeys_.empty() &&
-        (mode_ == imUpdate || mode_ == imAppendUpdate || mode_ == imDelete)) {
+    if (!datasetKeys_.empty() && ModeUsesKeys(mode_)) {
         const std::string names = UpperCase(datasetKeys_) + ";";
         std::size_t start = 0;
         for (std::size_t semi = names.find(';'); semi != std::string::npos;

@@ -13,10 +13,6 @@ namespace qel {
 
 namespace {
 
-bool IsKeyMode(TImportMode mode) {
-    return mode == imUpdate || mode == imAppendUpdate || mode == imDelete;
-}
-
 // What an error that is no std::exception is reported as.
 constexpr const char* kUnknownError = "Unknown error";
 
@@ -51,7 +47,7 @@ void TQelBaseComponent::Execute() {
     if (OnBeforeExecute) OnBeforeExecute(*this);
     std::string missing;
     if (CheckRequired(missing)) throw EImportError(Format(impcnst::SPropertyNotSpecified, missing));
-    if (datasetKeys_.empty() && IsKeyMode(mode_)) {
+    if (datasetKeys_.empty() && ModeUsesKeys(mode_)) {
         throw EImportError(Format(impcnst::SPropertyNotSpecified, "DatasetKeys"));
     }
     OpenSource();
@@ -395,7 +391,7 @@ bool TQelBaseComponent::ImportRow() {
     // 4. The values of an accepted row go to the entries that write and find the record.
     if (accept && rowValues_.Count() > 0) {
         TakeRowValues(mappingEntries_, rowValues_);
-        if (mode_ != imAppend && mode_ != imCopy) TakeRowValues(keyEntries_, rowValues_);
+        if (ModeUsesKeys(mode_)) TakeRowValues(keyEntries_, rowValues_);
     }
     // The rows after this one may be evaluated ahead once this one has bound every name.
     if (accept && !aheadTried_ && aheadPosition_ >= 0) TryStartAhead();

@@ -20,8 +20,7 @@ void TQelBaseComponent::WriteRecord() {
 
     // 1. Find the record the row's key values name.
     bool exist = false;
-    if ((mode_ == imUpdate || mode_ == imAppendUpdate || mode_ == imDelete) &&
-        !datasetKeys_.empty()) {
+    if (ModeUsesKeys(mode_) && !datasetKeys_.empty()) {
         const std::size_t k = keyEntries_.Count();
         if (k > 0) {
             const Variant& keys = keyEntries_;
