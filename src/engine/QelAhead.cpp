@@ -300,20 +300,29 @@ bool TQelBaseComponent::ImportAheadRow() {
         std::swap(rows[i].MutableElements()[2], values[i]);
     ++aheadRows_;
     currentFieldIndex_ = -1;
+    // The entries that write and find the record take the values when someone looks at them
+    // (TakePendingEntries); the write step reads them from RowValues meanwhile.
+    entriesPending_ = true;
+    pendingKeys_ = ModeUsesKeys(mode_);
+    return true;
+}
+
+void TQelBaseComponent::TakePendingEntries() const {
+    entriesPending_ = false;
     // What TakeRowValues does: the entries' names and source texts are those they took from
     // the same RowValues entries at the row the helper started after, and nothing can have
     // changed either since, so only the values are copied.
+    const Variant::Array& rows = rowValues_.Elements();
     auto take = [&rows](Variant& table) {
         if (!table.IsArray()) return;
         for (Variant& entry : table.MutableElements()) {
             const std::int32_t index = EntryIndex(std::as_const(entry)[3]);
             if (index < 0) continue;
-            entry.MutableElements()[2] = std::as_const(rows[static_cast<std::size_t>(index)])[2];
+            entry.MutableElements()[2] = rows[static_cast<std::size_t>(index)][2];
         }
     };
     take(mappingEntries_);
-    if (ModeUsesKeys(mode_)) take(keyEntries_);
-    return true;
+    if (pendingKeys_) take(keyEntries_);
 }
 
 }  // namespace qel

@@ -471,8 +471,14 @@ class TQelBaseComponent : public TComponent {
     std::uint8_t SourceKind() const { return sourceKind_; }
     // The stream of the run started by ImportFromStream, or nullptr.
     std::istream* SourceStream() const { return sourceStream_; }
-    const Variant& KeyEntries() const { return keyEntries_; }
-    const Variant& MappingEntries() const { return mappingEntries_; }
+    const Variant& KeyEntries() const {
+        if (entriesPending_) TakePendingEntries();
+        return keyEntries_;
+    }
+    const Variant& MappingEntries() const {
+        if (entriesPending_) TakePendingEntries();
+        return mappingEntries_;
+    }
     const Variant& RowValues() const { return rowValues_; }
     int CurrentFieldIndex() const { return currentFieldIndex_; }
     bool AbortRequested() const { return abortRequested_; }
@@ -535,9 +541,10 @@ class TQelBaseComponent : public TComponent {
     // Stops the helper and throws away what it read; gives what reading raised in it.
     std::exception_ptr DropAhead() noexcept;
 
-    // Run tables, for source subclasses that build their own.
-    Variant keyEntries_;
-    Variant mappingEntries_;
+    // Run tables, for source subclasses that build their own. After a row evaluated ahead the
+    // key and mapping entries take its values only when asked (entriesPending_).
+    mutable Variant keyEntries_;
+    mutable Variant mappingEntries_;
     Variant rowValues_;
     int currentFieldIndex_ = -1;
     bool abortRequested_ = false;
@@ -573,6 +580,8 @@ class TQelBaseComponent : public TComponent {
     bool AheadStillValid() const;
     // ImportRow for a row whose values were evaluated ahead.
     bool ImportAheadRow();
+    // Gives the key and mapping entries the values of the row evaluated ahead.
+    void TakePendingEntries() const;
 
     // Owned objects.
     std::unique_ptr<TQelColumns> columns_;
@@ -630,6 +639,10 @@ class TQelBaseComponent : public TComponent {
     bool aheadTried_ = false;
     std::vector<Variant>* aheadValues_ = nullptr;
     std::int64_t aheadRows_ = 0;
+    // The entries have not taken the values of the row evaluated ahead yet (the key entries
+    // too when pendingKeys_).
+    mutable bool entriesPending_ = false;
+    bool pendingKeys_ = false;
     // What the helper's work follows, as it was when it started.
     struct AheadGuard {
         TDataSet* DataSet = nullptr;

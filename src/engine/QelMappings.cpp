@@ -36,6 +36,7 @@ Variant Entry(std::string name, std::string source) {
 }  // namespace
 
 void TQelBaseComponent::PrepareMappings() {
+    entriesPending_ = false;  // the entries are built afresh
     const bool shortNames = ShortSourceNames();
     auto shorten = [shortNames](std::string source) {
         return shortNames && source.size() > 10 ? Trim(std::string_view(source).substr(0, 10))

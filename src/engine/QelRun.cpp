@@ -307,6 +307,7 @@ void TakeRowValues(Variant& table, const Variant& rowValues) {
 
 bool TQelBaseComponent::ImportRow() {
     if (aheadValues_ != nullptr) return ImportAheadRow();
+    if (entriesPending_) TakePendingEntries();  // before this row's values replace the last's
     TDataSet& ds = Destination();
     BeginRowEvaluation();
 

@@ -17,6 +17,12 @@ bool IsEditing(TDataSetState s) {
 void TQelBaseComponent::WriteRecord() {
     TDataSet& ds = Destination();
     TQelStatistic& st = *statistic_;
+    // The entries of a row evaluated ahead take its values now when a handler of this step
+    // may look at them; otherwise the values are read from RowValues.
+    if (entriesPending_ &&
+        (OnLocateRecord || OnBeforeUpdate || OnBeforeFieldUpdate || pendingKeys_))
+        TakePendingEntries();
+    const bool pending = entriesPending_;
 
     // 1. Find the record the row's key values name.
     bool exist = false;
@@ -96,7 +102,9 @@ void TQelBaseComponent::WriteRecord() {
                     EntryIndex(std::as_const(rowValues_)[static_cast<std::size_t>(rowIndex)][3]);
                 if (fieldIndex < 0) continue;
                 TField* field = ds.Fields(fieldIndex);
-                const Variant& value = entry[2];
+                const Variant& value =
+                    pending ? std::as_const(rowValues_)[static_cast<std::size_t>(rowIndex)][2]
+                            : entry[2];
                 bool accept = true;
                 if (OnBeforeFieldUpdate) {
                     OnBeforeFieldUpdate(*this, field, value, accept);
