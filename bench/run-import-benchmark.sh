@@ -34,12 +34,12 @@ ensure_log() {
   "$build/bench/loggen/qel_loggen" "$n" > "$file"
 }
 ensure_log "$log" "$lines"
-bytes=$(stat -c %s "$log")
+bytes=$(stat -L -c %s "$log")
 large=${QEL_BENCH_LARGE:-}
 if [ -n "$large" ]; then
   large_log="$work/access-$large.log"
   ensure_log "$large_log" "$large"
-  large_bytes=$(stat -c %s "$large_log")
+  large_bytes=$(stat -L -c %s "$large_log")
 fi
 
 # DuckDB through its npm package, installed beside its script (never committed, never linked).

@@ -386,6 +386,7 @@ void TDataSet::SetFieldDefs(const std::vector<TFieldDef>& defs) {
     for (std::size_t i = keep; i < defs.size(); ++i) {
         fields_.push_back(std::make_unique<TField>(this, defs[i], static_cast<int>(i)));
     }
+    locateNames_.reset();
 }
 
 void TDataSet::Open() {
@@ -687,8 +688,15 @@ Variant TDataSet::FieldValues(const std::string& names) const {
 bool TDataSet::Locate(const std::string& keyFields, const Variant& keyValues,
                       TLocateOptions options) {
     CheckBrowseMode();
-    std::vector<int> indexes = FieldIndexes(keyFields);
-    std::vector<Variant> keys;
+    // A keyed run searches by the same names on every row: their fields are looked up once.
+    if (!locateNames_ || *locateNames_ != keyFields) {
+        locateNames_.reset();
+        locateIndexes_ = FieldIndexes(keyFields);
+        locateNames_ = keyFields;
+    }
+    const std::vector<int>& indexes = locateIndexes_;
+    std::vector<Variant>& keys = locateKeys_;
+    keys.clear();
     if (indexes.size() == 1) {
         // One key takes the value itself; a one-element array is read as that element.
         if (keyValues.IsArray() && keyValues.Count() != 1)

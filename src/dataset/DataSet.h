@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -289,6 +290,11 @@ class TDataSet : public TComponent {
     void StoreValue(int index, const Variant& v);
 
     std::vector<std::unique_ptr<TField>> fields_;
+    // The key names of the last Locate and their field indexes (until the fields change), and
+    // its key values, kept between calls.
+    std::optional<std::string> locateNames_;
+    std::vector<int> locateIndexes_;
+    std::vector<Variant> locateKeys_;
     mutable std::vector<Variant> buffer_;  // the current record (or the one being edited)
     TFieldFlags assigned_;                 // fields written since Append / Edit
     mutable bool loaded_ = false;          // buffer_ holds the current record's stored values

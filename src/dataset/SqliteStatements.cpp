@@ -133,7 +133,11 @@ void TSqliteStatements::Release() noexcept {
     lastInsert_ = nullptr;
     lastInsertPattern_.clear();
     updates_.clear();
+    lastUpdate_ = nullptr;
+    lastUpdatePattern_.clear();
     locates_.clear();
+    lastLocate_ = nullptr;
+    lastLocateKey_.clear();
     db_ = nullptr;
 }
 
@@ -230,9 +234,13 @@ sqlite3_stmt* TSqliteStatements::Insert(const TFieldFlags& assigned) {
 }
 
 sqlite3_stmt* TSqliteStatements::Update(const TFieldFlags& assigned) {
-    key_.assign(assigned.size(), '0');
-    for (std::size_t i = 0; i < assigned.size(); ++i) key_[i] = assigned[i] ? '1' : '0';
-    TSqliteStmt& slot = updates_[key_];
+    if (lastUpdate_ == nullptr || assigned != lastUpdatePattern_) {
+        key_.assign(assigned.size(), '0');
+        for (std::size_t i = 0; i < assigned.size(); ++i) key_[i] = assigned[i] ? '1' : '0';
+        lastUpdate_ = &updates_[key_];
+        lastUpdatePattern_ = assigned;
+    }
+    TSqliteStmt& slot = *lastUpdate_;
     if (slot) return slot.get();
     std::string sets;
     int k = 0;
@@ -251,12 +259,17 @@ sqlite3_stmt* TSqliteStatements::Delete() {
 
 sqlite3_stmt* TSqliteStatements::Locate(const std::vector<int>& fieldIndexes,
                                         const std::vector<Variant>& values) {
+    // The key: per key field its index and whether the value is null, text or another value.
     key_.clear();
     for (std::size_t k = 0; k < fieldIndexes.size(); ++k) {
-        key_ += std::to_string(fieldIndexes[k]);
+        key_.append(reinterpret_cast<const char*>(&fieldIndexes[k]), sizeof(int));
         key_ += values[k].IsNull() ? 'n' : values[k].IsText() ? 't' : 'v';
     }
-    TSqliteStmt& slot = locates_[key_];
+    if (lastLocate_ == nullptr || key_ != lastLocateKey_) {
+        lastLocate_ = &locates_[key_];
+        lastLocateKey_ = key_;
+    }
+    TSqliteStmt& slot = *lastLocate_;
     if (slot) return slot.get();
     std::string where;
     int n = 0;

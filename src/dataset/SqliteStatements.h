@@ -109,8 +109,12 @@ class TSqliteStatements {
     TSqliteStmt* lastInsert_ = nullptr;
     TFieldFlags lastInsertPattern_;
     std::unordered_map<std::string, TSqliteStmt> updates_;
+    TSqliteStmt* lastUpdate_ = nullptr;  // as lastInsert_: a keyed run repeats its pattern
+    TFieldFlags lastUpdatePattern_;
     std::unordered_map<std::string, TSqliteStmt> locates_;  // by key fields and null keys
-    std::string key_;                                       // reused key buffer for the maps above
+    TSqliteStmt* lastLocate_ = nullptr;                     // and the last one's key
+    std::string lastLocateKey_;
+    std::string key_;  // reused key buffer for the maps above
 };
 
 }  // namespace qel
