@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
-#include <chrono>
 
+#include "core/DateTime.h"
 #include "dataset/SqliteTable.h"
 #include "engine/QelStat.h"
 #include "text/Qel2TXT.h"
@@ -17,16 +17,6 @@
 #include "ui/QtWindowSystem.h"
 
 namespace qel {
-
-namespace {
-
-// The millisecond tick counter.
-std::int64_t Ticks() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
 
 std::string ProgramDir() {
     QString dir = QCoreApplication::applicationDirPath();
@@ -176,9 +166,9 @@ void TfrmMain::btnImportClick() {
     q.SetRecordSeparator(rsLF);                    // 7
     q.SetMode(imAppend);                           // 8
     q.SetRowFirst(1);
-    const std::int64_t started = Ticks();  // 9
+    const std::uint64_t started = TickCountMs();  // 9
     q.Execute();
-    const std::int64_t elapsed = Ticks() - started;
+    const std::int64_t elapsed = MillisecondsSince(started);
     if (closeRequested_) {
         // The window was closed during the run: the run has been cancelled and has ended, so
         // the window can go now; nobody is left to read the time.

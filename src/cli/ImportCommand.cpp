@@ -3,7 +3,6 @@
 #include <glob.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "cli/RunReport.h"
 #include "cli/TableSetup.h"
 #include "cli/TerminalProgress.h"
+#include "core/DateTime.h"
 #include "core/TextUtil.h"
 #include "dataset/PgTable.h"
 #include "dataset/SqliteTable.h"
@@ -44,12 +44,6 @@ void NoteKeySearch(const TQelBaseComponent& importer, const TDataSet& table, std
         << importer.DatasetKeys()
         << ": every row searches the whole table (CREATE INDEX ON the key columns makes this "
            "run fast)\n";
-}
-
-std::int64_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
 }
 
 // The sources in the order given: a name no file has that holds *, ? or [ is a shell pattern
@@ -127,7 +121,7 @@ int RunImport(const ImportOptions& o, std::istream& input, std::ostream& out, st
         return esUsage;
     }
 
-    const auto start = std::chrono::steady_clock::now();
+    const std::uint64_t start = TickCountMs();
     TRunSummary total;
     total.ShowRejected = format.has_value();
     TRunErrors errors;

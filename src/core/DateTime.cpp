@@ -113,6 +113,10 @@ std::uint64_t TickCountMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+std::int64_t MillisecondsSince(std::uint64_t startTick) {
+    return static_cast<std::int64_t>(TickCountMs() - startTick);
+}
+
 std::string FormatDateTime(const std::string& f, TDateTime dt, const FormatSettings& fs) {
     DateParts d = DecodeDate(dt);
     TimeParts t = DecodeTime(dt);

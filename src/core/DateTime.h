@@ -37,9 +37,12 @@ bool IsInDateRange(TDateTime dt);
 DateParts DecodeDate(TDateTime dt);
 TimeParts DecodeTime(TDateTime dt);
 
-TDateTime Now();              // current local date and time
-int CurrentYear();            // current local year
-std::uint64_t TickCountMs();  // a monotonic millisecond counter
+TDateTime Now();    // current local date and time
+int CurrentYear();  // current local year
+// The one millisecond clock of the system: monotonic, unaffected by changes of the wall clock.
+std::uint64_t TickCountMs();
+// Milliseconds from a TickCountMs() reading until now.
+std::int64_t MillisecondsSince(std::uint64_t startTick);
 
 // Formats with the letter codes of the regional formats: yyyy yy m mm mmm mmmm d dd ddd dddd
 // h hh n nn s ss z zzz am/pm ampm, "/" and ":" as the regional separators, quoted literals.

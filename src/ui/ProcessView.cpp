@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <cmath>
 
+#include "core/DateTime.h"
 #include "engine/QelStat.h"
 #include "ui/QtWindowSystem.h"
 
@@ -254,10 +255,11 @@ void TQtProgressView::Show() {
 }
 
 void TQtProgressView::Repaint() {
-    if (!sincePaint_.isValid() || sincePaint_.elapsed() >= interval_) {
+    const std::int64_t since = lastPaint_ ? MillisecondsSince(*lastPaint_) : 0;
+    if (!lastPaint_ || since >= interval_) {
         PaintNow();
     } else if (!pending_.isActive()) {
-        pending_.start(static_cast<int>(interval_ - sincePaint_.elapsed()));
+        pending_.start(static_cast<int>(interval_ - since));
     }
 }
 
@@ -265,7 +267,7 @@ void TQtProgressView::PaintNow() {
     pending_.stop();
     window_->Sync();
     if (window_->isVisible()) window_->repaint();
-    sincePaint_.restart();
+    lastPaint_ = TickCountMs();
     ++paintCount_;
 }
 

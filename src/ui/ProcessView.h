@@ -3,10 +3,11 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/WindowSystem.h"
 
@@ -96,7 +97,7 @@ class TQtProgressView : public TProgressView {
     TfrmQelProcess& model_;
     std::unique_ptr<TfrmQelProcessWindow> window_;
     int interval_;
-    QElapsedTimer sincePaint_;
+    std::optional<std::uint64_t> lastPaint_;  // TickCountMs() at the last paint
     QTimer pending_;  // paints a state that arrived too soon after the last paint
     int paintCount_ = 0;
 };
