@@ -75,7 +75,7 @@ class TClock {
 
 TTimes Window() {
     TQuietWindowSystem ws;
-    TWindowSystem* previous = SetWindowSystem(&ws);
+    const TScopedWindowSystem installed(ws);
     TTimes t;
     FreshTable();
     {
@@ -89,13 +89,12 @@ TTimes Window() {
         t.errors = form.QelFromText1.Statistic().TotalErrors();
         t.report = ws.lastBox;
     }
-    SetWindowSystem(previous == &ws ? nullptr : previous);
     return t;
 }
 
 TTimes Headless() {
     THeadlessWindowSystem ws;
-    TWindowSystem* previous = SetWindowSystem(&ws);
+    const TScopedWindowSystem installed(ws);
     TTimes t;
     FreshTable();
     {
@@ -137,7 +136,6 @@ TTimes Headless() {
         t.errors = q.Statistic().TotalErrors();
         table.Close();
     }
-    SetWindowSystem(previous == &ws ? nullptr : previous);
     return t;
 }
 

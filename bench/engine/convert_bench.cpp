@@ -88,7 +88,7 @@ void BM_RunTypedColumns(benchmark::State& state) {
     }
     ScopedFormatSettings english(FormatSettings::English());
     THeadlessWindowSystem ws;
-    TWindowSystem* previous = SetWindowSystem(&ws);
+    const TScopedWindowSystem installed(ws);
     TMemTable table;
     table.AddField("Id", typed ? ftInteger : ftString, 20);
     table.AddField("Size", typed ? ftFloat : ftString, 20);
@@ -111,7 +111,6 @@ void BM_RunTypedColumns(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * kRows);
     state.SetLabel(typed ? "typed fields" : "string fields");
-    SetWindowSystem(previous);
     std::filesystem::remove(file);
 }
 

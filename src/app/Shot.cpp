@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
 
     qel::TShotWindowSystem ws;
     ws.dialogPicture = out + QStringLiteral("/progress-dialog.png");
-    qel::SetWindowSystem(&ws);
+    const qel::TScopedWindowSystem installed(ws);
     int rc = 0;
     {
         qel::TfrmMain frm;
@@ -82,6 +82,5 @@ int main(int argc, char** argv) {
         rc = timed && s.TotalAdded() > 0 ? 0 : 1;
         ws.form = nullptr;
     }
-    qel::SetWindowSystem(nullptr);
     return rc;
 }

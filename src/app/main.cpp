@@ -13,13 +13,12 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Norvast Qel"));
     QApplication::setFont(qel::FormFont());
     qel::TQtWindowSystem windowSystem;
-    qel::SetWindowSystem(&windowSystem);
+    const qel::TScopedWindowSystem installed(windowSystem);
     int rc = 0;
     {
         qel::TfrmMain frmMain;
         frmMain.show();
         rc = QApplication::exec();
     }
-    qel::SetWindowSystem(nullptr);
     return rc;
 }

@@ -84,16 +84,4 @@ class TTerminalWindowSystem : public TWindowSystem {
     TfrmQelProcess* dialog_ = nullptr;
 };
 
-// Installs a window system for its lifetime and puts the previous one back.
-class TScopedWindowSystem {
-  public:
-    explicit TScopedWindowSystem(TWindowSystem& ws) : previous_(SetWindowSystem(&ws)) {}
-    ~TScopedWindowSystem() { SetWindowSystem(previous_); }
-    TScopedWindowSystem(const TScopedWindowSystem&) = delete;
-    TScopedWindowSystem& operator=(const TScopedWindowSystem&) = delete;
-
-  private:
-    TWindowSystem* previous_;
-};
-
 }  // namespace qel::cli

@@ -446,8 +446,11 @@ void TPgTable::ValueText(std::size_t field, const Variant& v, std::string& out,
                 return;
             }
             if (c.Precision > 0) {
-                // numeric(p, s) keeps s digits after the point and p - s before it.
-                const double scaled = std::round(std::fabs(d) * std::pow(10.0, c.Scale));
+                // numeric(p, s) keeps s digits after the point and p - s before it; a negative
+                // s rounds to tens, hundreds... before the point.
+                const double scaled = c.Scale >= 0
+                                          ? std::round(std::fabs(d) * std::pow(10.0, c.Scale))
+                                          : std::round(std::fabs(d) / std::pow(10.0, -c.Scale));
                 if (scaled >= std::pow(10.0, c.Precision))
                     invalid(
                         Format("out of range for numeric(%d, %d)", c.Precision, c.Scale).c_str());
@@ -737,7 +740,8 @@ std::vector<TFieldDef> TPgTable::InternalOpen() {
             col.Int4 = col.TypeName == "int4";
             if (col.TypeName == "numeric" && typmod >= 4) {
                 col.Precision = ((typmod - 4) >> 16) & 0xFFFF;
-                col.Scale = (typmod - 4) & 0xFFFF;
+                // The scale is a signed 11-bit number (negative: rounded before the point).
+                col.Scale = (((typmod - 4) & 0x7FF) ^ 0x400) - 0x400;
             }
             def.Required = col.NotNull && !hasDefault;
             defs_.push_back(std::move(def));

@@ -116,8 +116,8 @@ class TPgTable : public TDataSet {
         std::string Quoted;
         std::string TypeName;  // pg_type name of the column's (base) type
         int Size = 0;          // characters of a varchar/char column (0: no limit)
-        int Precision = 0;     // numeric(p, s): digits in all and after the point (0: none)
-        int Scale = 0;
+        int Precision = 0;     // numeric(p, s): digits in all and after the point (0: none;
+        int Scale = 0;         // a negative scale rounds before the point)
         bool NotNull = false;
         bool Real4 = false;  // float4
         bool Int2 = false;

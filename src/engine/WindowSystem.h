@@ -45,6 +45,19 @@ TWindowSystem& WindowSystem();
 // Installs `ws` (not owned; nullptr restores the headless one). Returns the previous one.
 TWindowSystem* SetWindowSystem(TWindowSystem* ws);
 
+// Installs a window system for its lifetime and puts the previous one back, also when the scope
+// is left by an exception: a window system that is gone can never stay installed.
+class TScopedWindowSystem {
+  public:
+    explicit TScopedWindowSystem(TWindowSystem& ws) : previous_(SetWindowSystem(&ws)) {}
+    ~TScopedWindowSystem() { SetWindowSystem(previous_); }
+    TScopedWindowSystem(const TScopedWindowSystem&) = delete;
+    TScopedWindowSystem& operator=(const TScopedWindowSystem&) = delete;
+
+  private:
+    TWindowSystem* previous_;
+};
+
 // Keeps everything it was asked to show, shows nothing.
 class THeadlessWindowSystem : public TWindowSystem {
   public:

@@ -13,6 +13,7 @@
 #include <QTest>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 
 #include "app/Main.h"
@@ -61,11 +62,11 @@ class LoaderTest : public ::testing::Test {
         ASSERT_TRUE(dir_.isValid());
         programDir_ = dir_.path().toStdString() + "/";
         ws_.SetRepaintInterval(0);
-        previous_ = SetWindowSystem(&ws_);
+        installed_.emplace(ws_);
     }
     void TearDown() override {
         form_.reset();
-        SetWindowSystem(previous_ == &ws_ ? nullptr : previous_);
+        installed_.reset();
     }
 
     void CreateTable() {
@@ -109,7 +110,7 @@ class LoaderTest : public ::testing::Test {
     QTemporaryDir dir_;
     std::string programDir_;
     TPumpingWindowSystem ws_;
-    TWindowSystem* previous_ = nullptr;
+    std::optional<TScopedWindowSystem> installed_;
     std::unique_ptr<TfrmMain> form_;
 };
 

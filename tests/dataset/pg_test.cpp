@@ -162,7 +162,7 @@ TEST(PgTable, ValueTheColumnCannotTakeFailsAtItsOwnPostInTheStream) {
     const std::string name = TPgServer::UniqueName("checks");
     sql.Exec("CREATE TABLE " + name +
              " (id integer, host varchar(8), price numeric(5,2), ratio real, note text NOT NULL "
-             "DEFAULT 'n')");
+             "DEFAULT 'n', hundreds numeric(3,-2))");
     auto t = OpenTable(TPgServer::Shared(), name);
     struct Case {
         const char* field;
@@ -181,6 +181,8 @@ TEST(PgTable, ValueTheColumnCannotTakeFailsAtItsOwnPostInTheStream) {
         {"ratio", Variant(1e39), "Invalid value for field 'ratio' (out of range for real)"},
         {"ratio", Variant(1e-50), "Invalid value for field 'ratio' (out of range for real)"},
         {"note", Variant::Null(), "Field 'note' must have a value"},
+        {"hundreds", Variant(99950),
+         "Invalid value for field 'hundreds' (out of range for numeric(3, -2))"},
     };
     t->DisableControls();
     int id = 0;
@@ -198,6 +200,7 @@ TEST(PgTable, ValueTheColumnCannotTakeFailsAtItsOwnPostInTheStream) {
     t->FieldByName("id")->SetValue(++id);
     t->FieldByName("price")->SetValue(999.99);
     t->FieldByName("ratio")->SetValue(3.4e38);
+    t->FieldByName("hundreds")->SetValue(99949);                 // rounded to hundreds: 99900
     t->FieldByName("host")->SetValue("\xC3\xA9t\xC3\xA9     ");  // 3 characters, blanks dropped
     t->Post();
     t->EnableControls();
@@ -207,6 +210,7 @@ TEST(PgTable, ValueTheColumnCannotTakeFailsAtItsOwnPostInTheStream) {
     EXPECT_EQ(sql.Value("SELECT count(*) FROM " + name + " WHERE host NOT IN ('before', 'after')"),
               "1");
     EXPECT_EQ(sql.Value("SELECT price FROM " + name + " WHERE price IS NOT NULL"), "999.99");
+    EXPECT_EQ(sql.Value("SELECT hundreds FROM " + name + " WHERE hundreds IS NOT NULL"), "99900");
     EXPECT_EQ(t->LostRecords(), 0);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -175,12 +176,12 @@ inline std::vector<std::string> Dump(TDataSet& ds) {
 // Installs a fresh headless window system for the test's length.
 class HeadlessTest : public ::testing::Test {
   protected:
-    void SetUp() override { previous_ = SetWindowSystem(&ws); }
-    void TearDown() override { SetWindowSystem(previous_); }
+    void SetUp() override { installed_.emplace(ws); }
+    void TearDown() override { installed_.reset(); }
     THeadlessWindowSystem ws;
 
   private:
-    TWindowSystem* previous_ = nullptr;
+    std::optional<TScopedWindowSystem> installed_;
 };
 
 }  // namespace qel::test

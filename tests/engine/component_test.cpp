@@ -37,14 +37,33 @@ TEST(ComponentModel, InitialValues) {
 
 TEST(ComponentModel, ShowAboutShowsTheTitledBox) {
     THeadlessWindowSystem ws;
-    TWindowSystem* previous = SetWindowSystem(&ws);
-    TMemorySource c;
-    c.ShowAbout();
-    SetWindowSystem(previous);
+    {
+        const TScopedWindowSystem installed(ws);
+        TMemorySource c;
+        c.ShowAbout();
+    }
     ASSERT_EQ(ws.boxes.size(), 1u);
     EXPECT_EQ(ws.boxes[0].Kind, "titled");
     EXPECT_EQ(ws.boxes[0].Title, "About Qel v2.06");
     EXPECT_FALSE(ws.boxes[0].Text.empty());
+}
+
+TEST(ComponentModel, ScopedWindowSystemsNestAndComeOffWhenAnErrorLeavesTheScope) {
+    TWindowSystem* const before = &WindowSystem();
+    THeadlessWindowSystem outer;
+    THeadlessWindowSystem inner;
+    {
+        const TScopedWindowSystem a(outer);
+        EXPECT_EQ(&WindowSystem(), &outer);
+        try {
+            const TScopedWindowSystem b(inner);
+            EXPECT_EQ(&WindowSystem(), &inner);
+            throw Exception("leaving");
+        } catch (const Exception&) {
+        }
+        EXPECT_EQ(&WindowSystem(), &outer);
+    }
+    EXPECT_EQ(&WindowSystem(), before);
 }
 
 // The named choice and its character follow each other in both directions; the custom choice

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,7 +60,7 @@ class TypedRun : public ::testing::Test {
   protected:
     void SetUp() override {
         if (::access(kShell, X_OK) != 0) GTEST_SKIP() << "no sqlite3 shell";
-        previous_ = SetWindowSystem(&ws_);
+        installed_.emplace(ws_);
         char tmpl[] = "/tmp/qel_convert_run_XXXXXX";
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
@@ -87,7 +88,7 @@ class TypedRun : public ::testing::Test {
     }
     void TearDown() override {
         if (table_.Active()) table_.Close();
-        SetWindowSystem(previous_);
+        installed_.reset();
         if (!dir_.empty()) fs::remove_all(dir_);
     }
 
@@ -101,7 +102,7 @@ class TypedRun : public ::testing::Test {
 
     ScopedFormatSettings english_{FormatSettings::English()};
     THeadlessWindowSystem ws_;
-    TWindowSystem* previous_ = nullptr;
+    std::optional<TScopedWindowSystem> installed_;
     fs::path dir_;
     TSqliteTable table_;
     TQelFromText qel_;

@@ -918,14 +918,15 @@ TEST_F(RunTest, OutcomeIsShownOnceWhereItBelongs) {
         SCOPED_TRACE(c.name);
         THeadlessWindowSystem local;
         local.failDialogCreation = c.failDialog;
-        TWindowSystem* previous = SetWindowSystem(&local);
         Rig rig({}, "ID=Field1\n");
         TMemorySource& run = rig.run;
         run.records = {{"1"}, {"2"}};
         run.SetAnimatedStatus(c.animated);
         run.SetOptions(c.options);
-        run.Execute();
-        SetWindowSystem(previous);
+        {
+            const TScopedWindowSystem installed(local);
+            run.Execute();
+        }
         Lines boxes;
         for (const auto& b : local.boxes) boxes.push_back(b.Kind + ": " + b.Text);
         EXPECT_EQ(boxes, c.boxes);

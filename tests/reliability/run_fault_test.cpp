@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
+
 #include "ReliabilityKit.h"
 #include "engine/QelStat.h"
 #include "engine/WindowSystem.h"
@@ -236,10 +238,10 @@ void PrintTo(const CancelCase& c, std::ostream* os) {
 
 class CancelAtRow : public ::testing::TestWithParam<CancelCase> {
   protected:
-    void SetUp() override { previous_ = SetWindowSystem(&ws_); }
-    void TearDown() override { SetWindowSystem(previous_); }
+    void SetUp() override { installed_.emplace(ws_); }
+    void TearDown() override { installed_.reset(); }
     THeadlessWindowSystem ws_;
-    TWindowSystem* previous_ = nullptr;
+    std::optional<TScopedWindowSystem> installed_;
 };
 
 TEST_P(CancelAtRow, TheTableHoldsExactlyTheRowsCountedAsAdded) {

@@ -80,7 +80,7 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
 
     Outcome out;
     THeadlessWindowSystem ws;
-    TWindowSystem* previous = SetWindowSystem(&ws);
+    const TScopedWindowSystem installed(ws);
 
     TTraceTable table;
     table.AddField("A", ftString);
@@ -234,7 +234,6 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
                     " error " + q.LastError();
     out.rows = Dump(table);
     out.ahead = q.RowsEvaluatedAhead();
-    SetWindowSystem(previous);
     return out;
 }
 

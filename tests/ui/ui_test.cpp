@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 
 #include "engine/QelBase.h"
 #include "ui/ProcessView.h"
@@ -24,11 +25,11 @@ class ProgressDialogTest : public ::testing::Test {
     void SetUp() override {
         test::EnsureApplication();
         ws_.SetRepaintInterval(0);
-        previous_ = SetWindowSystem(&ws_);
+        installed_.emplace(ws_);
     }
     void TearDown() override {
         engine_.CloseProgress();
-        SetWindowSystem(previous_ == &ws_ ? nullptr : previous_);
+        installed_.reset();
     }
     bool Show(bool animation, bool counters) {
         return engine_.ShowProgress(
@@ -45,7 +46,7 @@ class ProgressDialogTest : public ::testing::Test {
     }
 
     test::TRecordingWindowSystem ws_;
-    TWindowSystem* previous_ = nullptr;
+    std::optional<TScopedWindowSystem> installed_;
     TQelBaseComponent engine_;
 };
 
