@@ -97,8 +97,8 @@ bool IsIntegerFieldType(TFieldType t) {
     return t == ftSmallint || t == ftInteger || t == ftWord || t == ftAutoInc || t == ftLargeint;
 }
 
-bool TField::IsBlob() const {
-    switch (def_.DataType) {
+bool IsLargeObjectFieldType(TFieldType t) {
+    switch (t) {
         case ftBlob:
         case ftMemo:
         case ftGraphic:
@@ -113,19 +113,8 @@ bool TField::IsBlob() const {
 }
 
 bool TField::IsNumeric() const {
-    switch (def_.DataType) {
-        case ftSmallint:
-        case ftInteger:
-        case ftWord:
-        case ftAutoInc:
-        case ftLargeint:
-        case ftFloat:
-        case ftCurrency:
-        case ftBCD:
-            return true;
-        default:
-            return false;
-    }
+    const TFieldType t = def_.DataType;
+    return IsIntegerFieldType(t) || t == ftFloat || t == ftCurrency || t == ftBCD;
 }
 
 bool TField::IsDateTime() const {
@@ -136,17 +125,16 @@ bool TField::IsFloat() const {
     return def_.DataType == ftFloat || def_.DataType == ftCurrency;
 }
 
+bool IsTextFieldType(TFieldType t) {
+    return t == ftString || t == ftFixedChar || t == ftWideString || t == ftMemo || t == ftFmtMemo;
+}
+
+bool TField::IsBlob() const {
+    return IsLargeObjectFieldType(def_.DataType);
+}
+
 bool TField::IsString() const {
-    switch (def_.DataType) {
-        case ftString:
-        case ftFixedChar:
-        case ftWideString:
-        case ftMemo:
-        case ftFmtMemo:
-            return true;
-        default:
-            return false;
-    }
+    return IsTextFieldType(def_.DataType);
 }
 
 int TField::DisplayWidth() const {

@@ -49,6 +49,10 @@ enum TFieldType : std::uint8_t {
 bool IsBinaryFieldType(TFieldType t);
 // Field types held as a whole number.
 bool IsIntegerFieldType(TFieldType t);
+// Field types held as text: the character strings and the memos.
+bool IsTextFieldType(TFieldType t);
+// Field types of large objects, read and written whole: binary blobs and the memos.
+bool IsLargeObjectFieldType(TFieldType t);
 // "ftInteger" etc.
 const char* FieldTypeName(TFieldType t);
 

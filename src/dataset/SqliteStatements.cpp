@@ -13,10 +13,6 @@ namespace qel {
 
 namespace {
 
-bool IsStringType(TFieldType t) {
-    return t == ftString || t == ftFixedChar || t == ftWideString || t == ftMemo || t == ftFmtMemo;
-}
-
 Variant IntegerVariant(sqlite3_int64 v) {
     if (v >= INT32_MIN && v <= INT32_MAX) return Variant(static_cast<std::int32_t>(v));
     return Variant(static_cast<double>(v));  // beyond 32 bits: kept as a number, not cut
@@ -79,13 +75,13 @@ Variant SqliteColumnValue(sqlite3_stmt* s, int col, TFieldType type) {
         case SQLITE_INTEGER: {
             sqlite3_int64 v = sqlite3_column_int64(s, col);
             if (type == ftBoolean) return Variant(v != 0);
-            if (IsStringType(type)) return Variant(SqliteColumnText(s, col));
+            if (IsTextFieldType(type)) return Variant(SqliteColumnText(s, col));
             return IntegerVariant(v);
         }
         case SQLITE_FLOAT: {
             double d = sqlite3_column_double(s, col);
             if (type == ftBoolean) return Variant(d != 0.0);
-            if (IsStringType(type)) return Variant(SqliteColumnText(s, col));
+            if (IsTextFieldType(type)) return Variant(SqliteColumnText(s, col));
             return Variant(d);
         }
         case SQLITE_TEXT: {

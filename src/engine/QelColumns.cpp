@@ -4,6 +4,7 @@
 
 #include "core/TextUtil.h"
 #include "engine/QelBase.h"
+#include "engine/QelConvert.h"
 
 namespace qel {
 
@@ -73,28 +74,24 @@ void TQelColumns::Changed() {
     if (updateCount_ == 0 && OnChange) OnChange();
 }
 
+// A column describes a field by the conversion its values get; only the date kind is told
+// apart into date and date-time.
 TQelDataType FieldTypeToDataType(TFieldType type) {
-    switch (type) {
-        case ftSmallint:
-        case ftInteger:
-        case ftWord:
-        case ftAutoInc:
+    switch (ConversionKindOf(type)) {
+        case ckInteger:
             return itInteger;
-        case ftBoolean:
+        case ckBoolean:
             return itBoolean;
-        case ftFloat:
-        case ftCurrency:
-        case ftBCD:
+        case ckFloat:
             return itFloat;
-        case ftDate:
-            return itDate;
-        case ftTime:
+        case ckDate:
+            return type == ftDate ? itDate : itDateTime;
+        case ckTime:
             return itTime;
-        case ftDateTime:
-            return itDateTime;
-        default:
-            return itString;
+        case ckNone:
+            break;
     }
+    return itString;
 }
 
 // ---------------------------------------------------------------------------------------------

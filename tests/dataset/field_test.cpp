@@ -141,6 +141,36 @@ TEST(Field, DescriptiveProperties) {
     EXPECT_EQ(static_cast<int>(ftBlob), 15);
 }
 
+// The families overlap on purpose: a memo is text and a large object but not bytes; bytes are
+// binary but no large object; a large integer is a whole number.
+TEST(Field, TypeFamilies) {
+    struct Case {
+        TFieldType type;
+        bool text, largeObject, binary, integer;
+    };
+    const Case cases[] = {
+        {ftString, true, false, false, false},     {ftFixedChar, true, false, false, false},
+        {ftWideString, true, false, false, false}, {ftMemo, true, true, false, false},
+        {ftFmtMemo, true, true, false, false},     {ftBlob, false, true, true, false},
+        {ftGraphic, false, true, true, false},     {ftTypedBinary, false, true, true, false},
+        {ftBytes, false, false, true, false},      {ftVarBytes, false, false, true, false},
+        {ftInteger, false, false, false, true},    {ftLargeint, false, false, false, true},
+        {ftAutoInc, false, false, false, true},    {ftFloat, false, false, false, false},
+        {ftDateTime, false, false, false, false},  {ftUnknown, false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(FieldTypeName(c.type));
+        EXPECT_EQ(IsTextFieldType(c.type), c.text);
+        EXPECT_EQ(IsLargeObjectFieldType(c.type), c.largeObject);
+        EXPECT_EQ(IsBinaryFieldType(c.type), c.binary);
+        EXPECT_EQ(IsIntegerFieldType(c.type), c.integer);
+        TMemTable t;
+        const TField* f = t.AddField("F", c.type, 10);
+        EXPECT_EQ(f->IsString(), c.text);
+        EXPECT_EQ(f->IsBlob(), c.largeObject);
+    }
+}
+
 TEST(MemTable, FieldsKeepTheirObjectsAndAutoIncNumbers) {
     TMemTable t;
     TField* id = t.AddField("ID", ftAutoInc);

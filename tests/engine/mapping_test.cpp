@@ -262,6 +262,21 @@ TEST(CreateColumns, OneColumnPerDestinationField) {
     }
 }
 
+// A column's type follows the conversion its field's values get: a large integer is not
+// converted, so its column is text.
+TEST(CreateColumns, ColumnTypeFollowsTheFieldsConversion) {
+    const std::pair<TFieldType, TQelDataType> cases[] = {
+        {ftSmallint, itInteger}, {ftAutoInc, itInteger},   {ftLargeint, itString},
+        {ftBCD, itFloat},        {ftCurrency, itFloat},    {ftDate, itDate},
+        {ftTime, itTime},        {ftDateTime, itDateTime}, {ftBoolean, itBoolean},
+        {ftMemo, itString},      {ftBlob, itString},       {ftUnknown, itString},
+    };
+    for (const auto& [field, column] : cases) {
+        SCOPED_TRACE(FieldTypeName(field));
+        EXPECT_EQ(FieldTypeToDataType(field), column);
+    }
+}
+
 struct DefaultMappingCase {
     const char* name;
     std::vector<std::string> columns;
