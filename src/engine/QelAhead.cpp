@@ -50,6 +50,12 @@ bool TQelAhead::Full(std::uint64_t n) const {
     return filled >= kSlots || (filled > 0 && bytes_.load(std::memory_order_seq_cst) >= kMaxBytes);
 }
 
+bool TQelAhead::Resumable(std::uint64_t n) const {
+    const std::uint64_t filled = n - consumed_.load(std::memory_order_seq_cst);
+    return filled <= kSlots / 2 &&
+           (filled == 0 || bytes_.load(std::memory_order_seq_cst) < kMaxBytes / 2);
+}
+
 void TQelAhead::Run() noexcept {
     for (std::uint64_t n = 0;; ++n) {
         if (Full(n)) {
@@ -57,7 +63,7 @@ void TQelAhead::Run() noexcept {
             for (;;) {
                 helperWaiting_.store(true, std::memory_order_seq_cst);
                 const std::uint32_t bell = helperBell_.load(std::memory_order_seq_cst);
-                if (stop_.load(std::memory_order_seq_cst) || !Full(n)) break;
+                if (stop_.load(std::memory_order_seq_cst) || Resumable(n)) break;
                 helperBell_.wait(bell, std::memory_order_seq_cst);
             }
             helperWaiting_.store(false, std::memory_order_seq_cst);
@@ -149,7 +155,9 @@ TQelAheadRow* TQelAhead::Row(std::int64_t position) {
         bytes_.fetch_sub(sizes_[taken_ & (kSlots - 1)], std::memory_order_seq_cst);
         ++taken_;
         consumed_.store(taken_, std::memory_order_seq_cst);
-        if (helperWaiting_.load(std::memory_order_seq_cst)) Ring(helperBell_);
+        if (helperWaiting_.load(std::memory_order_seq_cst) &&
+            Resumable(produced_.load(std::memory_order_seq_cst)))
+            Ring(helperBell_);
     }
     if (!WaitFor(index)) return nullptr;
     return &ring_[index & (kSlots - 1)];

@@ -92,6 +92,10 @@ class TQelAhead {
     void Run() noexcept;
     void Evaluate(TQelAheadRow& row);
     bool Full(std::uint64_t n) const;
+    // Whether a helper that found the ring full at row n may go on: half of the ring (and of its
+    // bytes) given back. Waking it only then keeps the two threads from handing over one row at a
+    // time, which costs a sleep and a wake-up per row once the helper is ahead.
+    bool Resumable(std::uint64_t n) const;
     // Waits until the helper has filled row `index` (from `first_`); false when it never will.
     bool WaitFor(std::uint64_t index);
 
