@@ -108,17 +108,7 @@ void TQelAhead::Evaluate(TQelAheadRow& row) {
         value.AssignText({});
         std::string& t = value.MutableText();
         reader_->ReadBound(rule.Handle, t);
-        const auto trim = rules_.TrimSpaces;
-        if (trim == tsTrimRight || trim == tsTrimLeftRight) {
-            std::size_t e = t.size();
-            while (e > 0 && static_cast<unsigned char>(t[e - 1]) <= 32) --e;
-            t.resize(e);
-        }
-        if (trim == tsTrimLeft || trim == tsTrimLeftRight) {
-            std::size_t b = 0;
-            while (b < t.size() && static_cast<unsigned char>(t[b]) <= 32) ++b;
-            t.erase(0, b);
-        }
+        TrimSourceText(t, static_cast<TQelTrimSpaces>(rules_.TrimSpaces));
         if (t.empty()) {
             value.ClearToNull();
             continue;

@@ -77,6 +77,21 @@ class TQelOptions {
 
 enum TQelCharacterSet : std::uint8_t { csiANSI_WINDOWS, csiASCII_MSDOS };
 enum TQelTrimSpaces : std::uint8_t { tsNoTrim, tsTrimRight, tsTrimLeft, tsTrimLeftRight };
+
+// Trims a source value in place as `how` says (bytes up to blank are trimmed): most values have
+// nothing to trim, and those that do keep their buffer.
+inline void TrimSourceText(std::string& t, TQelTrimSpaces how) {
+    if (how == tsTrimRight || how == tsTrimLeftRight) {
+        std::size_t e = t.size();
+        while (e > 0 && static_cast<unsigned char>(t[e - 1]) <= 32) --e;
+        t.resize(e);
+    }
+    if (how == tsTrimLeft || how == tsTrimLeftRight) {
+        std::size_t b = 0;
+        while (b < t.size() && static_cast<unsigned char>(t[b]) <= 32) ++b;
+        t.erase(0, b);
+    }
+}
 enum TQelAction : std::uint8_t { iaUnknown, iaAdd, iaUpdate, iaDelete };
 enum TQelResult : std::uint8_t { irUnknown, irExecuted, irCanceled, irFailed };
 enum TQelFieldDelimiter : std::uint8_t { fdNone, fdCustom, fdTab, fdSemicolon, fdComma, fdSpace };

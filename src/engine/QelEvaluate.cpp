@@ -175,20 +175,7 @@ void TQelBaseComponent::ResolveSourceName(const std::string& /*Eval*/, const Var
 }
 
 void TQelBaseComponent::FinishSourceValue(const Variant* Args, int ArgCount, Variant& Value) {
-    if (Value.IsText() && trimSpaces_ != tsNoTrim) {
-        // In place: most source values have nothing to trim, and those that do keep their buffer.
-        std::string& t = Value.MutableText();
-        if (trimSpaces_ == tsTrimRight || trimSpaces_ == tsTrimLeftRight) {
-            std::size_t e = t.size();
-            while (e > 0 && static_cast<unsigned char>(t[e - 1]) <= 32) --e;
-            t.resize(e);
-        }
-        if (trimSpaces_ == tsTrimLeft || trimSpaces_ == tsTrimLeftRight) {
-            std::size_t b = 0;
-            while (b < t.size() && static_cast<unsigned char>(t[b]) <= 32) ++b;
-            t.erase(0, b);
-        }
-    }
+    if (Value.IsText() && trimSpaces_ != tsNoTrim) TrimSourceText(Value.MutableText(), trimSpaces_);
     if (IsEmptyText(Value)) {
         Value = Variant::Null();
         return;

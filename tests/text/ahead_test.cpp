@@ -263,6 +263,16 @@ TEST(AheadEvaluation, RandomRunsMatchTheLoopsOwnEvaluation) {
 
 // The cases where the helper must not start, or must stop: each still loads what the loop
 // loads, and the helper's share says which way the rows went.
+// The source settings of the runs below: the log's space-delimited lines into `table`.
+void SpaceDelimitedRun(TQelFromText& q, TMemTable& table, const std::string& logFile) {
+    q.SetDataSet(&table);
+    q.SetSourceFileName(logFile);
+    q.SetAnimatedStatus(false);
+    q.SetOptions({});
+    q.SetFieldDelimiterCustom(' ');
+    q.SetRecordSeparator(rsLF);
+}
+
 TEST(AheadEvaluation, StartsOnlyWhereNothingObservableDepends) {
     char tmpl[] = "/tmp/qel_ahead_XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
@@ -301,12 +311,7 @@ TEST(AheadEvaluation, StartsOnlyWhereNothingObservableDepends) {
         table.AddField("F", ftFloat);
         table.Open();
         TQelFromText q;
-        q.SetDataSet(&table);
-        q.SetSourceFileName(logFile);
-        q.SetAnimatedStatus(false);
-        q.SetOptions({});
-        q.SetFieldDelimiterCustom(' ');
-        q.SetRecordSeparator(rsLF);
+        SpaceDelimitedRun(q, table, logFile);
         q.Mappings().Add("A=Field1");
         q.Mappings().Add("B=Field2");
         q.Mappings().Add("C=Field3");
@@ -322,12 +327,7 @@ TEST(AheadEvaluation, StartsOnlyWhereNothingObservableDepends) {
     table.AddField("A", ftString);
     table.Open();
     TQelFromText q;
-    q.SetDataSet(&table);
-    q.SetSourceFileName(logFile);
-    q.SetAnimatedStatus(false);
-    q.SetOptions({});
-    q.SetFieldDelimiterCustom(' ');
-    q.SetRecordSeparator(rsLF);
+    SpaceDelimitedRun(q, table, logFile);
     q.Mappings().Add("A=Field1");
     q.OnAfterRecordEvent = [&q](TQelBaseComponent&, bool&) {
         if (q.Statistic().TotalImported() == 100) q.SetFieldDelimiterCustom('h');
