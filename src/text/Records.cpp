@@ -1,6 +1,11 @@
 // Cutting a text into records and keeping those of the row range.
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/TextUtil.h"
 #include "text/TextReader.h"
@@ -14,6 +19,54 @@ std::string_view StripEndMarks(std::string_view text) {
     return text;
 }
 
+std::uint64_t TByteFinder::BlockMask(std::size_t block) const {
+    const char* p = text_ + block;
+    const std::size_t n = std::min<std::size_t>(64, size_ - block);
+    std::uint64_t mask = 0;
+#if defined(__SSE2__)
+    if (n == 64) {
+        const __m128i a = _mm_set1_epi8(first_);
+        const __m128i b = _mm_set1_epi8(second_);
+        const auto part = [&](int k) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+            const __m128i hit = _mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b));
+            return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hit))} << (16 * k);
+        };
+        return part(0) | part(1) | part(2) | part(3);
+    }
+#endif
+    for (std::size_t i = 0; i < n; ++i) {
+        if (p[i] == first_ || p[i] == second_) mask |= std::uint64_t{1} << i;
+    }
+    return mask;
+}
+
+std::size_t TByteFinder::Find(std::size_t from) {
+    if (from >= size_) return size_;
+    std::size_t block = from & ~std::size_t{63};
+    if (block != block_) {
+        block_ = block;
+        mask_ = BlockMask(block);
+    }
+    std::uint64_t m = mask_ & (~std::uint64_t{0} << (from - block));
+    for (int empty = 0; m == 0; ++empty) {
+        block += 64;
+        if (block >= size_) return size_;
+        if (empty == 4) {
+            // A long stretch without either byte: memchr crosses it faster (when both are one).
+            if (first_ == second_) {
+                const void* hit = std::memchr(text_ + block, first_, size_ - block);
+                if (hit == nullptr) return size_;
+                block = static_cast<std::size_t>(static_cast<const char*>(hit) - text_) &
+                        ~std::size_t{63};
+            }
+        }
+        block_ = block;
+        mask_ = m = BlockMask(block);
+    }
+    return block + static_cast<std::size_t>(std::countr_zero(m));
+}
+
 TRecordCutter::TRecordCutter(std::string_view text, std::string_view separator, char qualifier,
                              char delimiter)
     : text_(text.data()),
@@ -23,7 +76,12 @@ TRecordCutter::TRecordCutter(std::string_view text, std::string_view separator, 
       delimiter_(delimiter),
       separatorUsable_(!separator.empty() && separator.find('\0') == separator.npos),
       scanning_(separatorUsable_ &&
-                (qualifier == '\0' || separator.find(qualifier) == separator.npos)) {}
+                (qualifier == '\0' || separator.find(qualifier) == separator.npos)) {
+    if (scanning_) {
+        finder_ = TByteFinder(text_, size_, separator_[0],
+                              qualifier_ != '\0' ? qualifier_ : separator_[0]);
+    }
+}
 
 bool TRecordCutter::SeparatorAt(std::size_t p) const {
     const std::size_t k = separator_.size();
@@ -69,70 +127,38 @@ bool TRecordCutter::NextStepwise(TRecordRange& record) {
     }
 }
 
-// The next position at or after `from` where the whole separator stands, or the text size.
-std::size_t TRecordCutter::FindSeparator(std::size_t from) {
-    for (;;) {
-        if (!separatorKnown_ || nextSeparator_ < from) {
-            const void* hit =
-                from < size_ ? std::memchr(text_ + from, separator_[0], size_ - from) : nullptr;
-            nextSeparator_ =
-                hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_) : size_;
-            separatorKnown_ = true;
-        }
-        if (nextSeparator_ >= size_ || separator_.size() == 1 || SeparatorAt(nextSeparator_)) {
-            return nextSeparator_;
-        }
-        from = nextSeparator_ + 1;
-    }
-}
-
-std::size_t TRecordCutter::FindQualifier(std::size_t from) {
-    if (!qualifierKnown_ || nextQualifier_ < from) {
-        const void* hit =
-            from < size_ ? std::memchr(text_ + from, qualifier_, size_ - from) : nullptr;
-        nextQualifier_ =
-            hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_) : size_;
-        qualifierKnown_ = true;
-    }
-    return nextQualifier_;
-}
-
 // Jumps between the separator's first byte and the qualifier. The separator holds no qualifier,
 // so inside a quoted stretch it can only count right after a qualifier, and only qualifiers
 // need to be visited there. A record that starts with the qualifier is entered as if that
 // qualifier had just been met.
 bool TRecordCutter::NextScanning(TRecordRange& record) {
     const std::size_t r = pos_;
-    const bool hasQualifier = qualifier_ != '\0';
     bool inQuote = false;
     std::size_t p = r;
     for (;;) {
-        std::size_t q;
-        if (inQuote) {
-            q = FindQualifier(p);
-            if (q >= size_) break;
-        } else {
-            const std::size_t s = FindSeparator(p);
-            q = hasQualifier ? FindQualifier(p) : size_;
-            if (s < q) {
-                record = {r, s - r};
-                pos_ = s + separator_.size();
+        const std::size_t e = finder_.Find(p);
+        if (e >= size_) break;
+        p = e + 1;
+        if (qualifier_ == '\0' || text_[e] != qualifier_) {
+            // The separator's first byte: the separator ends the record outside quotes.
+            if (!inQuote && SeparatorAt(e)) {
+                record = {r, e - r};
+                pos_ = e + separator_.size();
                 return true;
             }
-            if (q >= size_) break;
+            continue;
         }
-        // A qualifier at q: a separator right after it counts, quoted stretch or not.
-        if (SeparatorAt(q + 1)) {
-            record = {r, q + 1 - r};
-            pos_ = q + 1 + separator_.size();
+        // A qualifier: a separator right after it counts, quoted stretch or not.
+        if (SeparatorAt(e + 1)) {
+            record = {r, e + 1 - r};
+            pos_ = e + 1 + separator_.size();
             return true;
         }
         if (!inQuote) {
             inQuote = true;
-        } else if (delimiter_ == '\0' || (q + 1 < size_ && text_[q + 1] == delimiter_)) {
+        } else if (delimiter_ == '\0' || (e + 1 < size_ && text_[e + 1] == delimiter_)) {
             inQuote = false;
         }
-        p = q + 1;
     }
     record = {r, size_ - r};
     pos_ = size_;
