@@ -47,13 +47,16 @@ void TQelAhead::Stop() noexcept {
 
 bool TQelAhead::Full(std::uint64_t n) const {
     const std::uint64_t filled = n - consumed_.load(std::memory_order_seq_cst);
-    return filled >= kSlots || (filled > 0 && bytes_.load(std::memory_order_seq_cst) >= kMaxBytes);
+    const std::uint64_t bytes =
+        bytesIn_.load(std::memory_order_relaxed) - bytesOut_.load(std::memory_order_seq_cst);
+    return filled >= kSlots || (filled > 0 && bytes >= kMaxBytes);
 }
 
 bool TQelAhead::Resumable(std::uint64_t n) const {
     const std::uint64_t filled = n - consumed_.load(std::memory_order_seq_cst);
-    return filled <= kSlots / 2 &&
-           (filled == 0 || bytes_.load(std::memory_order_seq_cst) < kMaxBytes / 2);
+    const std::uint64_t bytes =
+        bytesIn_.load(std::memory_order_seq_cst) - bytesOut_.load(std::memory_order_seq_cst);
+    return filled <= kSlots / 2 && (filled == 0 || bytes < kMaxBytes / 2);
 }
 
 void TQelAhead::Run() noexcept {
@@ -89,7 +92,8 @@ void TQelAhead::Run() noexcept {
             more = false;
         }
         sizes_[n & (kSlots - 1)] = row.Record.size();
-        bytes_.fetch_add(row.Record.size(), std::memory_order_seq_cst);
+        bytesIn_.store(bytesIn_.load(std::memory_order_relaxed) + row.Record.size(),
+                       std::memory_order_seq_cst);
         produced_.store(n + 1, std::memory_order_seq_cst);
         if (loopWaiting_.load(std::memory_order_seq_cst)) Ring(loopBell_);
         if (!more) break;
@@ -120,9 +124,17 @@ void TQelAhead::Evaluate(TQelAheadRow& row) {
 }
 
 bool TQelAhead::WaitFor(std::uint64_t index) {
-    for (int spin = 0; produced_.load(std::memory_order_acquire) <= index; ++spin) {
+    if (index < seenProduced_) return true;
+    seenProduced_ = produced_.load(std::memory_order_acquire);
+    if (index < seenProduced_) return true;
+    // The helper may be waiting for the slots taken since the last give-back.
+    GiveBack();
+    for (int spin = 0;; ++spin) {
+        seenProduced_ = produced_.load(std::memory_order_acquire);
+        if (index < seenProduced_) return true;
         if (ended_.load(std::memory_order_seq_cst)) {
-            return produced_.load(std::memory_order_seq_cst) > index;
+            seenProduced_ = produced_.load(std::memory_order_seq_cst);
+            return index < seenProduced_;
         }
         if (spin < 64) continue;
         loopWaiting_.store(true, std::memory_order_seq_cst);
@@ -133,7 +145,16 @@ bool TQelAhead::WaitFor(std::uint64_t index) {
         }
         loopWaiting_.store(false, std::memory_order_seq_cst);
     }
-    return true;
+}
+
+void TQelAhead::GiveBack() {
+    if (givenBack_ == taken_) return;
+    bytesOut_.store(bytesTaken_, std::memory_order_seq_cst);
+    consumed_.store(taken_, std::memory_order_seq_cst);
+    givenBack_ = taken_;
+    if (helperWaiting_.load(std::memory_order_seq_cst) &&
+        Resumable(produced_.load(std::memory_order_seq_cst)))
+        Ring(helperBell_);
 }
 
 TQelAheadRow* TQelAhead::Row(std::int64_t position) {
@@ -142,12 +163,9 @@ TQelAheadRow* TQelAhead::Row(std::int64_t position) {
     // The rows before it are done with: their slots go back to the helper.
     while (taken_ < index) {
         if (!WaitFor(taken_)) return nullptr;
-        bytes_.fetch_sub(sizes_[taken_ & (kSlots - 1)], std::memory_order_seq_cst);
+        bytesTaken_ += sizes_[taken_ & (kSlots - 1)];
         ++taken_;
-        consumed_.store(taken_, std::memory_order_seq_cst);
-        if (helperWaiting_.load(std::memory_order_seq_cst) &&
-            Resumable(produced_.load(std::memory_order_seq_cst)))
-            Ring(helperBell_);
+        if (taken_ - givenBack_ >= kGiveBack) GiveBack();
     }
     if (!WaitFor(index)) return nullptr;
     return &ring_[index & (kSlots - 1)];

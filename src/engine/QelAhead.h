@@ -88,6 +88,8 @@ class TQelAhead {
     static constexpr std::uint64_t kSlots = 256;  // a power of two
     // The helper waits also while the records in the ring hold this many bytes (long records).
     static constexpr std::size_t kMaxBytes = std::size_t{8} << 20;
+    // The loop gives slots back this many at a time (and before it waits for the helper).
+    static constexpr std::uint64_t kGiveBack = 32;
 
     void Run() noexcept;
     void Evaluate(TQelAheadRow& row);
@@ -98,25 +100,36 @@ class TQelAhead {
     bool Resumable(std::uint64_t n) const;
     // Waits until the helper has filled row `index` (from `first_`); false when it never will.
     bool WaitFor(std::uint64_t index);
+    // Gives the slots the loop has taken back to the helper, waking it when it waits for them.
+    void GiveBack();
 
     std::unique_ptr<TQelRowReader> reader_;
     TQelAheadRules rules_;
     std::int64_t first_;
     std::vector<TQelAheadRow> ring_;
     std::vector<std::size_t> sizes_;  // the record bytes of each slot, as the helper filled it
-    // Rows the helper has filled and rows the loop has given back, counted from `first_`.
-    std::atomic<std::uint64_t> produced_{0};
-    std::atomic<std::uint64_t> consumed_{0};
-    std::atomic<std::size_t> bytes_{0};  // record bytes filled and not given back
-    std::atomic<bool> ended_{false};     // the helper has read its last row (or failed)
+    // What each thread tells the other sits on a cache line of its own, written by one thread
+    // only, so that the two cores do not pass the same line back and forth on every row.
+    // Rows the helper has filled and the bytes of their records, counted from `first_`:
+    alignas(64) std::atomic<std::uint64_t> produced_{0};
+    std::atomic<std::uint64_t> bytesIn_{0};
+    // Rows and record bytes the loop has given back:
+    alignas(64) std::atomic<std::uint64_t> consumed_{0};
+    std::atomic<std::uint64_t> bytesOut_{0};
+    alignas(64) std::atomic<bool> ended_{false};  // the helper has read its last row (or failed)
     std::atomic<bool> stop_{false};
     // A thread that finds nothing to do says so and sleeps on its bell; the other rings it.
-    std::atomic<bool> loopWaiting_{false};
-    std::atomic<bool> helperWaiting_{false};
+    alignas(64) std::atomic<bool> loopWaiting_{false};
     std::atomic<std::uint32_t> loopBell_{0};
+    alignas(64) std::atomic<bool> helperWaiting_{false};
     std::atomic<std::uint32_t> helperBell_{0};
     std::exception_ptr readFailure_;  // written by the helper before ended_
-    std::uint64_t taken_ = 0;         // the loop's oldest row not given back, from `first_`
+    // The loop's own: its oldest row not done with, the rows and bytes it has given back, and
+    // the rows it last saw filled (from `first_`).
+    alignas(64) std::uint64_t taken_ = 0;
+    std::uint64_t givenBack_ = 0;
+    std::uint64_t bytesTaken_ = 0;
+    std::uint64_t seenProduced_ = 0;
     std::thread thread_;
 };
 

@@ -57,7 +57,8 @@ class TRecordCutter {
     // The next record; false once the text is used up. A text that ends with the separator
     // gives no empty record after it.
     bool Next(TRecordRange& record);
-    // Whether the scanning search (over the separator's first byte and the qualifier) is used; it is, unless the separator contains the qualifier.
+    // Whether the scanning search (over the separator's first byte and the qualifier) is used; it
+    // is, unless the separator contains the qualifier.
     bool Scanning() const { return scanning_; }
     // Where the next record starts: just past the separator of the last one.
     std::size_t Position() const { return pos_; }
