@@ -41,7 +41,7 @@ std::uint64_t TByteFinder::BlockMask(std::size_t block) const {
     return mask;
 }
 
-std::size_t TByteFinder::Find(std::size_t from) {
+std::size_t TByteFinder::FindBeyond(std::size_t from) {
     if (from >= size_) return size_;
     std::size_t block = from & ~std::size_t{63};
     if (block != block_) {
@@ -83,10 +83,8 @@ TRecordCutter::TRecordCutter(std::string_view text, std::string_view separator, 
     }
 }
 
-bool TRecordCutter::SeparatorAt(std::size_t p) const {
-    const std::size_t k = separator_.size();
-    if (!separatorUsable_ || p >= size_ || size_ - p < k) return false;
-    return k == 1 ? text_[p] == separator_[0] : std::memcmp(text_ + p, separator_.data(), k) == 0;
+bool TRecordCutter::MultiByteSeparatorAt(std::size_t p) const {
+    return std::memcmp(text_ + p, separator_.data(), separator_.size()) == 0;
 }
 
 bool TRecordCutter::Next(TRecordRange& record) {

@@ -3,6 +3,7 @@
 // position. Text is bytes: UTF-8 passes untouched and a NUL byte is an ordinary character.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -32,9 +33,17 @@ class TByteFinder {
     TByteFinder(const char* text, std::size_t size, char first, char second)
         : text_(text), size_(size), first_(first), second_(second) {}
     // The first position at or after `from` that holds either byte; the text's size when none.
-    std::size_t Find(std::size_t from);
+    std::size_t Find(std::size_t from) {
+        const std::size_t block = from & ~std::size_t{63};
+        if (block == block_ && from < size_) {
+            const std::uint64_t m = mask_ & (~std::uint64_t{0} << (from - block));
+            if (m != 0) return block + static_cast<std::size_t>(std::countr_zero(m));
+        }
+        return FindBeyond(from);
+    }
 
   private:
+    std::size_t FindBeyond(std::size_t from);
     std::uint64_t BlockMask(std::size_t block) const;
 
     const char* text_ = nullptr;
@@ -64,7 +73,12 @@ class TRecordCutter {
     std::size_t Position() const { return pos_; }
 
   private:
-    bool SeparatorAt(std::size_t p) const;
+    bool SeparatorAt(std::size_t p) const {
+        const std::size_t k = separator_.size();
+        if (!separatorUsable_ || p >= size_ || size_ - p < k) return false;
+        return k == 1 ? text_[p] == separator_[0] : MultiByteSeparatorAt(p);
+    }
+    bool MultiByteSeparatorAt(std::size_t p) const;
     bool NextScanning(TRecordRange& record);
     bool NextStepwise(TRecordRange& record);
 
