@@ -68,11 +68,18 @@ bool operator==(const TFieldDef& a, const TFieldDef& b) {
 // ---------------------------------------------------------------------------------------------
 // TField
 
-TField::TField(TDataSet* dataSet, TFieldDef def, int index)
-    : dataSet_(dataSet), def_(std::move(def)), index_(index) {
+namespace {
+
+// A number no earlier call in the process has given.
+std::uint64_t NewSerial() {
     static std::atomic<std::uint64_t> made{0};
-    serial_ = ++made;
+    return ++made;
 }
+
+}  // namespace
+
+TField::TField(TDataSet* dataSet, TFieldDef def, int index)
+    : dataSet_(dataSet), def_(std::move(def)), index_(index), serial_(NewSerial()) {}
 
 TAlignment TField::Alignment() const {
     return IsNumeric() ? taRightJustify : taLeftJustify;
@@ -334,7 +341,7 @@ Variant TField::Convert(const Variant& v) const {
 // ---------------------------------------------------------------------------------------------
 // TDataSet
 
-TDataSet::TDataSet(TComponent* owner) : TComponent(owner) {}
+TDataSet::TDataSet(TComponent* owner) : TComponent(owner), fieldsVersion_(NewSerial()) {}
 
 TDataSet::~TDataSet() {
     // Engines close in their own destructor (CloseQuietly); here only the views are told.
@@ -370,6 +377,7 @@ void TDataSet::SetFieldDefs(const std::vector<TFieldDef>& defs) {
     while (keep < defs.size() && keep < fields_.size() && fields_[keep]->def_ == defs[keep]) ++keep;
     for (std::size_t i = keep; i < fields_.size(); ++i)
         fields_[i]->dataSet_ = nullptr, fields_[i]->index_ = -1;
+    if (keep < fields_.size() || keep < defs.size()) fieldsVersion_ = NewSerial();
     fields_.resize(keep);
     for (std::size_t i = keep; i < defs.size(); ++i) {
         fields_.push_back(std::make_unique<TField>(this, defs[i], static_cast<int>(i)));

@@ -197,6 +197,10 @@ class TDataSet : public TComponent {
 
     // Fields.
     int FieldCount() const { return static_cast<int>(fields_.size()); }
+    // A number that changes whenever a field object of this dataset is replaced, added or
+    // removed, and that no other dataset of the process has had: what was worked out for the
+    // fields stays valid while it is the same.
+    std::uint64_t FieldsVersion() const { return fieldsVersion_; }
     // "List index out of bounds (%d)" for an index outside the fields.
     TField* Fields(int index) const {
         CheckListIndex(index, FieldCount());
@@ -294,6 +298,7 @@ class TDataSet : public TComponent {
     void StoreValue(int index, const Variant& v);
 
     std::vector<std::unique_ptr<TField>> fields_;
+    std::uint64_t fieldsVersion_;
     // The key names of the last Locate and their field indexes (until the fields change), and
     // its key values, kept between calls.
     std::optional<std::string> locateNames_;

@@ -26,7 +26,7 @@ void TSqliteStmtDeleter::operator()(sqlite3_stmt* s) const {
 
 TStatementUse::~TStatementUse() {
     sqlite3_reset(s_);
-    sqlite3_clear_bindings(s_);
+    if (clear_) sqlite3_clear_bindings(s_);
 }
 
 std::string SqliteColumnText(sqlite3_stmt* s, int col) {

@@ -26,16 +26,21 @@ struct TSqliteStmtDeleter {
 };
 using TSqliteStmt = std::unique_ptr<sqlite3_stmt, TSqliteStmtDeleter>;
 
-// Runs a statement through a scope: reset and unbound however the scope ends.
+// Runs a statement through a scope: reset and unbound however the scope ends. A statement whose
+// every parameter is bound again before each step (the writes of a record) may keep its
+// bindings: clearing them costs more than the binds that replace them.
 class TStatementUse {
   public:
-    explicit TStatementUse(sqlite3_stmt* s) : s_(s) {}
+    enum TBindings { bsClear, bsRebound };
+    explicit TStatementUse(sqlite3_stmt* s, TBindings bindings = bsClear)
+        : s_(s), clear_(bindings == bsClear) {}
     ~TStatementUse();
     TStatementUse(const TStatementUse&) = delete;
     TStatementUse& operator=(const TStatementUse&) = delete;
 
   private:
     sqlite3_stmt* s_;
+    bool clear_;
 };
 
 // The text of a column of the current row (empty for NULL).

@@ -607,7 +607,7 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values,
     BeginWrite();
     sqlite3_stmt* s = Ready(statements_.Insert(assigned));
     {
-        TStatementUse use(s);
+        TStatementUse use(s, TStatementUse::bsRebound);
         int param = 0;
         for (std::size_t i = 0; i < assigned.size(); ++i) {
             if (assigned[i]) Bind(s, ++param, values[i], defs_[i].DataType);
@@ -639,7 +639,7 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
     for (char a : *columns) n += a ? 1 : 0;
     sqlite3_stmt* s = Ready(statements_.Update(*columns));
     {
-        TStatementUse use(s);
+        TStatementUse use(s, TStatementUse::bsRebound);
         int param = 0;
         for (std::size_t i = 0; i < columns->size(); ++i) {
             if ((*columns)[i]) Bind(s, ++param, values[i], defs_[i].DataType);

@@ -263,8 +263,7 @@ void TQelBaseComponent::TryStartAhead() {
 
     AheadGuard& g = aheadGuard_;
     g.DataSet = &ds;
-    g.FieldSerials.clear();
-    for (int i = 0; i < ds.FieldCount(); ++i) g.FieldSerials.push_back(ds.Fields(i)->Serial());
+    g.FieldsVersion = ds.FieldsVersion();
     g.FormatsVersion = dataFormats_->Version();
     g.DecimalSeparator = rules.DecimalSeparator;
     g.TrimSpaces = trimSpaces_;
@@ -285,12 +284,7 @@ bool TQelBaseComponent::AheadStillValid() const {
         DefaultFormatSettings().DecimalSeparator != g.DecimalSeparator) {
         return false;
     }
-    const TDataSet& ds = *g.DataSet;
-    if (ds.FieldCount() != static_cast<int>(g.FieldSerials.size())) return false;
-    for (std::size_t i = 0; i < g.FieldSerials.size(); ++i) {
-        if (ds.Fields(static_cast<int>(i))->Serial() != g.FieldSerials[i]) return false;
-    }
-    return true;
+    return g.DataSet->FieldsVersion() == g.FieldsVersion;
 }
 
 bool TQelBaseComponent::PrepareAheadRow(std::int64_t position) {

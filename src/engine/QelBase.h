@@ -661,7 +661,7 @@ class TQelBaseComponent : public TComponent {
     // What the helper's work follows, as it was when it started.
     struct AheadGuard {
         TDataSet* DataSet = nullptr;
-        std::vector<std::uint64_t> FieldSerials;
+        std::uint64_t FieldsVersion = 0;
         std::uint64_t FormatsVersion = 0;
         char DecimalSeparator = '.';
         TQelTrimSpaces TrimSpaces = tsNoTrim;

@@ -122,6 +122,14 @@ class TTraceTable : public TMemTable {
     int locateCalls = 0;
     std::string lastLocateKeys;
 
+    // Gives field `index` another type while the table is open (a new field object).
+    void RetypeField(int index, TFieldType type) {
+        std::vector<TFieldDef> defs;
+        for (int i = 0; i < FieldCount(); ++i) defs.push_back(Fields(i)->Def());
+        defs[static_cast<std::size_t>(index)].DataType = type;
+        SetFieldDefs(defs);
+    }
+
   protected:
     bool InternalLocate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values,
                         TLocateOptions options, TRecordId& found) override {

@@ -141,7 +141,7 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
 
     // Which rows the handlers act at, drawn now so that both runs draw the same.
     const int changeAt = chance(40) ? number(1, 150) : -1;
-    const int changeKind = number(0, 6);
+    const int changeKind = number(0, 7);
     const int abortAt = chance(15) ? number(1, 150) : -1;
     const int cancelAt = chance(15) ? number(1, 20) : -1;
     const int stopOnErrorAt = chance(15) ? number(1, 5) : -1;
@@ -193,6 +193,9 @@ Outcome RunCase(unsigned seed, const std::string& logFile, const std::string& lo
                     break;
                 case 6:
                     q.SetRowLast(row + 5);  // the loop ends early; the helper read on
+                    break;
+                case 7:
+                    table.RetypeField(2, ftString);  // C's values are converted otherwise
                     break;
             }
         };
