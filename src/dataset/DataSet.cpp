@@ -581,6 +581,18 @@ void TDataSet::Edit() {
     NotifyDataLinks();
 }
 
+void TDataSet::TakeRecordValues(std::vector<Variant>& values, const TFieldFlags& assigned) {
+    CheckEditing();
+    const std::size_t n = buffer_.size();
+    if (values.size() != n || assigned.size() != n || assigned_.size() != n)
+        throw EVariantError(msg::kVarArrayBounds);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!assigned[i]) continue;
+        buffer_[i].Swap(values[i]);
+        assigned_[i] = true;
+    }
+}
+
 void TDataSet::Post() {
     CheckActive();
     CheckEditing();

@@ -189,6 +189,11 @@ class TDataSet : public TComponent {
     void Insert() { Append(); }
     void
     Edit();  // the current record: State edit ("Cannot perform this operation on an empty dataset")
+    // Sets the fields flagged in `assigned` (one flag per field) of the record being edited
+    // to the values at their index in `values`, as SetValue of each would store them; the
+    // values must be of the field's own kind (text for a text field, an integer for an integer
+    // field, ...) or Null. They are swapped in: `values` takes what those fields held.
+    void TakeRecordValues(std::vector<Variant>& values, const TFieldFlags& assigned);
     void Post();    // stores the record; on failure raises and stays in edit/insert state
     void Cancel();  // discards the record being edited; State browse
     // Removes the current record; the next becomes current. When the last record was removed,

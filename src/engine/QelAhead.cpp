@@ -121,6 +121,32 @@ void TQelAhead::Evaluate(TQelAheadRow& row) {
         if (rules_.DashNull && rule.NumericField && value.IsText() && value.TextValue() == "-")
             value.ClearToNull();
     }
+    PrepareFields(row);
+}
+
+void TQelAhead::PrepareFields(TQelAheadRow& row) const {
+    row.FieldsReady = false;
+    if (rules_.Fields.empty()) return;
+    row.Fields.resize(rules_.FieldCount);
+    // What the write step does with each value: empty text clears the field, and a value the
+    // field stores unchanged is stored; any other value is left to the write step, which
+    // converts it or says why it cannot.
+    for (const TQelAheadField& f : rules_.Fields) {
+        const Variant& value = row.Values[f.Value];
+        Variant& out = row.Fields[f.Field];
+        if (IsEmptyText(value)) {
+            out.ClearToNull();
+            continue;
+        }
+        const Variant::Kind kind = value.kind();
+        const bool unchanged =
+            (f.Stores == TQelAheadField::fsText && kind == Variant::vkText) ||
+            (f.Stores == TQelAheadField::fsInteger && kind == Variant::vkInteger) ||
+            (f.Stores == TQelAheadField::fsBoolean && kind == Variant::vkBoolean);
+        if (!unchanged) return;
+        out = value;
+    }
+    row.FieldsReady = true;
 }
 
 bool TQelAhead::WaitFor(std::uint64_t index) {
@@ -186,6 +212,7 @@ std::unique_ptr<TQelRowReader> TQelBaseComponent::AheadReader(const std::vector<
 void TQelBaseComponent::StopAhead() noexcept {
     if (ahead_) ahead_->Stop();
     aheadValues_ = nullptr;
+    aheadFields_ = nullptr;
 }
 
 std::exception_ptr TQelBaseComponent::DropAhead() noexcept {
@@ -196,6 +223,7 @@ std::exception_ptr TQelBaseComponent::DropAhead() noexcept {
     }
     ahead_.reset();
     aheadValues_ = nullptr;
+    aheadFields_ = nullptr;
     return failure;
 }
 
@@ -255,6 +283,7 @@ void TQelBaseComponent::TryStartAhead() {
             if (index >= static_cast<std::int32_t>(count)) return;
         }
     }
+    PlanAheadFields(ds, rules);
     std::unique_ptr<TQelRowReader> reader = AheadReader(handles, aheadPosition_ + 1);
     if (!reader) return;
     rules.TrimSpaces = trimSpaces_;
@@ -274,6 +303,40 @@ void TQelBaseComponent::TryStartAhead() {
     ahead_.reset(new TQelAhead(std::move(reader), std::move(rules), aheadPosition_ + 1));
 }
 
+void TQelBaseComponent::PlanAheadFields(const TDataSet& ds, TQelAheadRules& rules) {
+    // The fields an add sets, as the write step finds them: every mapping entry in order, its
+    // RowValues entry, and the field that entry is bound to. A field whose values the write
+    // step converts leaves the record to it.
+    aheadAssigned_.assign(static_cast<std::size_t>(ds.FieldCount()), 0);
+    if (!mappingEntries_.IsArray()) return;
+    const Variant::Array& rows = rowValues_.Elements();
+    for (const Variant& entry : mappingEntries_.Elements()) {
+        if (!entry.IsArray()) continue;
+        const std::int32_t rowIndex = EntryIndex(entry[3]);
+        if (rowIndex < 0) continue;
+        const std::int32_t fieldIndex = EntryIndex(rows[static_cast<std::size_t>(rowIndex)][3]);
+        if (fieldIndex < 0) continue;
+        const TField& field = *ds.Fields(fieldIndex);
+        TQelAheadField f;
+        f.Value = static_cast<std::size_t>(rowIndex);
+        f.Field = static_cast<std::size_t>(fieldIndex);
+        if (field.IsString()) {
+            f.Stores = TQelAheadField::fsText;
+        } else if (field.DataType() == ftInteger || field.DataType() == ftLargeint) {
+            f.Stores = TQelAheadField::fsInteger;
+        } else if (field.DataType() == ftBoolean) {
+            f.Stores = TQelAheadField::fsBoolean;
+        } else {
+            rules.Fields.clear();
+            return;
+        }
+        rules.Fields.push_back(f);
+        aheadAssigned_[f.Field] = 1;
+    }
+    rules.FieldCount = static_cast<std::size_t>(ds.FieldCount());
+    if (rules.Fields.empty()) rules.FieldCount = 0;
+}
+
 bool TQelBaseComponent::AheadStillValid() const {
     const AheadGuard& g = aheadGuard_;
     if (OnGetCellParams || OnBeforeRecordEvent || characterSet_ != csiANSI_WINDOWS ||
@@ -290,6 +353,7 @@ bool TQelBaseComponent::AheadStillValid() const {
 bool TQelBaseComponent::PrepareAheadRow(std::int64_t position) {
     aheadPosition_ = position;
     aheadValues_ = nullptr;
+    aheadFields_ = nullptr;
     if (!ahead_ || !ahead_->Running()) return false;
     TQelAheadRow* row = AheadStillValid() ? ahead_->Row(position) : nullptr;
     // Something changed, or the helper has not got this row: the loop evaluates from here on
@@ -299,6 +363,7 @@ bool TQelBaseComponent::PrepareAheadRow(std::int64_t position) {
         return false;
     }
     aheadValues_ = &row->Values;
+    aheadFields_ = row->FieldsReady ? &row->Fields : nullptr;
     return true;
 }
 

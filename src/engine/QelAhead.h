@@ -35,6 +35,10 @@ struct TQelAheadRow {
     std::int64_t End = 0;
     bool Evaluated = false;  // Values holds the row's values (false when evaluating failed)
     std::vector<Variant> Values;
+    // The destination's record as the row's add would set its fields, one value per field;
+    // ready only when every mapped value is one the field stores unchanged.
+    std::vector<Variant> Fields;
+    bool FieldsReady = false;
 };
 
 // The rows of a source as the helper thread reads them: in order, from the reading state the
@@ -57,10 +61,23 @@ struct TQelAheadValue {
     TQelFieldConversion Plan;   // the field's conversion (text, integer or Boolean only)
 };
 
+// A field that the write of a row sets, in the order the mapping entries set them.
+struct TQelAheadField {
+    // What the field stores unchanged: text for a text field, a whole number for an integer
+    // field, a truth value for a Boolean field.
+    enum TStores : std::uint8_t { fsText, fsInteger, fsBoolean };
+    std::size_t Value = 0;  // the RowValues entry
+    std::size_t Field = 0;  // the field's index
+    TStores Stores = fsText;
+};
+
 // The settings the helper's work follows, fixed when it starts.
 struct TQelAheadRules {
     std::vector<TQelAheadValue> Values;  // one per RowValues entry, in order
-    std::uint8_t TrimSpaces = 0;         // a TQelTrimSpaces
+    // The fields an add sets, and how many the destination has (none: no record is prepared).
+    std::vector<TQelAheadField> Fields;
+    std::size_t FieldCount = 0;
+    std::uint8_t TrimSpaces = 0;  // a TQelTrimSpaces
     bool DashNull = false;
     char DecimalSeparator = '.';  // the process-wide one, which the integer test reads
 };
@@ -93,6 +110,7 @@ class TQelAhead {
 
     void Run() noexcept;
     void Evaluate(TQelAheadRow& row);
+    void PrepareFields(TQelAheadRow& row) const;
     bool Full(std::uint64_t n) const;
     // Whether a helper that found the ring full at row n may go on: half of the ring (and of its
     // bytes) given back. Waking it only then keeps the two threads from handing over one row at a

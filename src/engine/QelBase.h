@@ -313,6 +313,7 @@ struct TQelEvalStateDeleter {
 class TQelAhead;
 class TQelRowReader;
 struct TQelAheadRow;
+struct TQelAheadRules;
 struct TQelAheadDeleter {
     void operator()(TQelAhead* p) const;
 };
@@ -593,6 +594,8 @@ class TQelBaseComponent : public TComponent {
     void TryStartAhead();
     // Whether everything the helper's work follows is as it was when it started.
     bool AheadStillValid() const;
+    // The fields whose record the helper may prepare (rules.Fields), and aheadAssigned_.
+    void PlanAheadFields(const TDataSet& ds, TQelAheadRules& rules);
     // ImportRow for a row whose values were evaluated ahead.
     bool ImportAheadRow();
     // Gives the key and mapping entries the values of the row evaluated ahead.
@@ -653,6 +656,10 @@ class TQelBaseComponent : public TComponent {
     std::int64_t aheadPosition_ = -1;
     bool aheadTried_ = false;
     std::vector<Variant>* aheadValues_ = nullptr;
+    // The record the helper prepared for the row in hand (nullptr when it did not), and the
+    // fields such a record sets.
+    std::vector<Variant>* aheadFields_ = nullptr;
+    TFieldFlags aheadAssigned_;
     std::int64_t aheadRows_ = 0;
     // The entries have not taken the values of the row evaluated ahead yet (the key entries
     // too when pendingKeys_).

@@ -23,6 +23,9 @@ void TQelBaseComponent::WriteRecord() {
         (OnLocateRecord || OnBeforeUpdate || OnBeforeFieldUpdate || pendingKeys_))
         TakePendingEntries();
     const bool pending = entriesPending_;
+    // The record the helper prepared for a row evaluated ahead: what the field values below
+    // would store, at once.
+    std::vector<Variant>* prepared = std::exchange(aheadFields_, nullptr);
 
     // 1. Find the record the row's key values name.
     bool exist = false;
@@ -92,7 +95,10 @@ void TQelBaseComponent::WriteRecord() {
     // 3. The field values and the post, after an add or an update.
     if (!IsEditing(ds.State())) return;
     try {
-        if (mappingEntries_.IsArray()) {
+        if (prepared != nullptr && pending && ds.State() == dsInsert &&
+            &ds == aheadGuard_.DataSet && ds.FieldsVersion() == aheadGuard_.FieldsVersion) {
+            ds.TakeRecordValues(*prepared, aheadAssigned_);
+        } else if (mappingEntries_.IsArray()) {
             const Variant::Array& entries = mappingEntries_.Elements();
             for (const Variant& entry : entries) {
                 if (!entry.IsArray()) continue;
