@@ -675,7 +675,7 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes,
                                   TRecordId& found) {
     if (options != 0) return TDataSet::InternalLocate(fieldIndexes, values, options, found);
     sqlite3_stmt* s = Ready(statements_.Locate(fieldIndexes, values));
-    TStatementUse use(s);
+    TStatementUse use(s, TStatementUse::bsRebound);  // a statement per set of null values
     int param = 0;
     for (std::size_t k = 0; k < fieldIndexes.size(); ++k) {
         if (!values[k].IsNull())

@@ -381,22 +381,32 @@ bool TQelBaseComponent::ImportAheadRow() {
     return true;
 }
 
+namespace {
+
+// What TakeRowValues does: the entries' names and source texts are those they took from the
+// same RowValues entries at the row the helper started after, and nothing can have changed
+// either since, so only the values are copied.
+void TakeValues(Variant& table, const Variant::Array& rows) {
+    if (!table.IsArray()) return;
+    for (Variant& entry : table.MutableElements()) {
+        const std::int32_t index = EntryIndex(std::as_const(entry)[3]);
+        if (index < 0) continue;
+        entry.MutableElements()[2] = rows[static_cast<std::size_t>(index)][2];
+    }
+}
+
+}  // namespace
+
 void TQelBaseComponent::TakePendingEntries() const {
     entriesPending_ = false;
-    // What TakeRowValues does: the entries' names and source texts are those they took from
-    // the same RowValues entries at the row the helper started after, and nothing can have
-    // changed either since, so only the values are copied.
-    const Variant::Array& rows = rowValues_.Elements();
-    auto take = [&rows](Variant& table) {
-        if (!table.IsArray()) return;
-        for (Variant& entry : table.MutableElements()) {
-            const std::int32_t index = EntryIndex(std::as_const(entry)[3]);
-            if (index < 0) continue;
-            entry.MutableElements()[2] = rows[static_cast<std::size_t>(index)][2];
-        }
-    };
-    take(mappingEntries_);
-    if (pendingKeys_) take(keyEntries_);
+    TakeValues(mappingEntries_, rowValues_.Elements());
+    TakePendingKeys();
+}
+
+void TQelBaseComponent::TakePendingKeys() const {
+    if (!pendingKeys_) return;
+    pendingKeys_ = false;
+    TakeValues(keyEntries_, rowValues_.Elements());
 }
 
 }  // namespace qel

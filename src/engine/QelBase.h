@@ -600,6 +600,8 @@ class TQelBaseComponent : public TComponent {
     bool ImportAheadRow();
     // Gives the key and mapping entries the values of the row evaluated ahead.
     void TakePendingEntries() const;
+    // The key entries only: the mapping entries stay pending.
+    void TakePendingKeys() const;
 
     // Owned objects.
     std::unique_ptr<TQelColumns> columns_;
@@ -664,7 +666,7 @@ class TQelBaseComponent : public TComponent {
     // The entries have not taken the values of the row evaluated ahead yet (the key entries
     // too when pendingKeys_).
     mutable bool entriesPending_ = false;
-    bool pendingKeys_ = false;
+    mutable bool pendingKeys_ = false;
     // What the helper's work follows, as it was when it started.
     struct AheadGuard {
         TDataSet* DataSet = nullptr;

@@ -19,9 +19,11 @@ void TQelBaseComponent::WriteRecord() {
     TQelStatistic& st = *statistic_;
     // The entries of a row evaluated ahead take its values now when a handler of this step
     // may look at them; otherwise the values are read from RowValues.
-    if (entriesPending_ &&
-        (OnLocateRecord || OnBeforeUpdate || OnBeforeFieldUpdate || pendingKeys_))
+    if (entriesPending_ && (OnLocateRecord || OnBeforeUpdate || OnBeforeFieldUpdate)) {
         TakePendingEntries();
+    } else if (entriesPending_) {
+        TakePendingKeys();  // the key search reads them
+    }
     const bool pending = entriesPending_;
     // The record the helper prepared for a row evaluated ahead: what the field values below
     // would store, at once.
@@ -95,8 +97,10 @@ void TQelBaseComponent::WriteRecord() {
     // 3. The field values and the post, after an add or an update.
     if (!IsEditing(ds.State())) return;
     try {
-        if (prepared != nullptr && pending && ds.State() == dsInsert &&
-            &ds == aheadGuard_.DataSet && ds.FieldsVersion() == aheadGuard_.FieldsVersion) {
+        // (The handlers of the steps above cannot change the row's values; a field replaced
+        // meanwhile, or a handler that sees each field's value, leaves it to the loop below.)
+        if (prepared != nullptr && !OnBeforeFieldUpdate && &ds == aheadGuard_.DataSet &&
+            ds.FieldsVersion() == aheadGuard_.FieldsVersion) {
             ds.TakeRecordValues(*prepared, aheadAssigned_);
         } else if (mappingEntries_.IsArray()) {
             const Variant::Array& entries = mappingEntries_.Elements();
