@@ -703,13 +703,14 @@ bool TDataSet::Locate(const std::string& keyFields, const Variant& keyValues,
         locateNames_ = keyFields;
     }
     const std::vector<int>& indexes = locateIndexes_;
+    // The kept vector and its values' text buffers serve every search of the run.
     std::vector<Variant>& keys = locateKeys_;
-    keys.clear();
     if (indexes.size() == 1) {
         // One key takes the value itself; a one-element array is read as that element.
         if (keyValues.IsArray() && keyValues.Count() != 1)
             throw EVariantError(msg::kInvalidVarCast);
-        keys.push_back(keyValues.IsArray() ? keyValues[0] : keyValues);
+        keys.resize(1);
+        keys[0] = keyValues.IsArray() ? keyValues[0] : keyValues;
     } else {
         if (!keyValues.IsArray() || keyValues.Count() != indexes.size()) {
             throw EVariantError(msg::kInvalidVarCast);
@@ -718,8 +719,8 @@ bool TDataSet::Locate(const std::string& keyFields, const Variant& keyValues,
     }
     for (std::size_t k = 0; k < keys.size(); ++k) {
         TField* f = fields_[static_cast<std::size_t>(indexes[k])].get();
-        bool keepText = (options & (loCaseInsensitive | loPartialKey)) && f->IsString();
-        if (keepText && keys[k].IsText()) continue;
+        // A text for a text field converts to itself.
+        if (f->IsString() && keys[k].IsText()) continue;
         try {
             keys[k] = f->Convert(keys[k]);
         } catch (const EDatabaseError&) {

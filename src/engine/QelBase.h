@@ -662,6 +662,7 @@ class TQelBaseComponent : public TComponent {
     // fields such a record sets.
     std::vector<Variant>* aheadFields_ = nullptr;
     TFieldFlags aheadAssigned_;
+    Variant keyValues_;  // the key values of the row being written
     std::int64_t aheadRows_ = 0;
     // The entries have not taken the values of the row evaluated ahead yet (the key entries
     // too when pendingKeys_).

@@ -35,7 +35,8 @@ void TQelBaseComponent::WriteRecord() {
         const std::size_t k = keyEntries_.Count();
         if (k > 0) {
             const Variant& keys = keyEntries_;
-            Variant keyValues;
+            // Kept between rows, so that the key's text reuses its buffer.
+            Variant& keyValues = keyValues_;
             if (k == 1) {
                 keyValues = keys[0][2];
             } else {
