@@ -48,9 +48,44 @@ class FileHandle {
     int fd_ = -1;
 };
 
+// A part of an open file from an offset on, read with pread(2): it has a position of its own and
+// leaves the file's alone.
+class TFilePart final : public TByteInput {
+  public:
+    TFilePart(int fd, std::uint64_t offset, const std::string& name)
+        : fd_(fd), offset_(offset), name_(name) {}
+
+    std::size_t Read(char* buffer, std::size_t size) override {
+        for (;;) {
+            const ssize_t got = ::pread(fd_, buffer, size, static_cast<off_t>(offset_));
+            if (got >= 0) {
+                offset_ += static_cast<std::uint64_t>(got);
+                return static_cast<std::size_t>(got);
+            }
+            if (errno != EINTR) throw EInOutError(Format(kReadError, name_));
+        }
+    }
+    void Skip(std::uint64_t count) override { offset_ += count; }
+    void Rewind() override { offset_ = 0; }
+
+  private:
+    int fd_;
+    std::uint64_t offset_;
+    std::string name_;
+};
+
 class TFileInput final : public TByteInput {
   public:
     TFileInput(int fd, std::string name) : file_(fd), name_(std::move(name)) {}
+
+    std::unique_ptr<TByteInput> ShareFrom(std::uint64_t offset) override {
+        return std::make_unique<TFilePart>(file_.get(), offset, name_);
+    }
+    std::uint64_t KnownSize() const override {
+        struct stat info {};
+        if (::fstat(file_.get(), &info) != 0 || info.st_size < 0) return 0;
+        return static_cast<std::uint64_t>(info.st_size);
+    }
 
     std::size_t Read(char* buffer, std::size_t size) override {
         for (;;) {
@@ -270,6 +305,11 @@ class TGzipInput final : public TByteInput {
         rawEnded_ = memberEnded_ = done_ = false;
     }
     void Finish() override { raw_->Finish(); }
+    // Passed through, the bytes are the raw input's at the same offsets.
+    std::unique_ptr<TByteInput> ShareFrom(std::uint64_t offset) override {
+        return kind_ == kPlain ? raw_->ShareFrom(offset) : nullptr;
+    }
+    std::uint64_t KnownSize() const override { return kind_ == kPlain ? raw_->KnownSize() : 0; }
 
   private:
     bool Magic() const { return z_.next_in[0] == 0x1F && z_.next_in[1] == 0x8B; }

@@ -31,6 +31,13 @@ class TByteInput {
     virtual void Rewind() = 0;
     // Reading is over. A stream is left at its end, as reading it whole leaves it.
     virtual void Finish() {}
+    // A second input over the same bytes that reads from `offset` (counted as this input
+    // counts its bytes) on its own, so that another thread can read a later part while this
+    // one reads on; it must not outlive this input. nullptr where there is none (a stream, a
+    // pipe, gzip data).
+    virtual std::unique_ptr<TByteInput> ShareFrom(std::uint64_t /*offset*/) { return nullptr; }
+    // The input's size in bytes as it is now, where that is known without reading; else 0.
+    virtual std::uint64_t KnownSize() const { return 0; }
 };
 
 // A plain file, read with read(2) (a file truncated meanwhile gives fewer bytes, never a

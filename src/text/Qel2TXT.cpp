@@ -94,12 +94,13 @@ void TQelFromText::OpenSource() {
             std::make_unique<TRecordStream>(*input_, rules_.Separator, rules_.Qualifier,
                                             rules_.Delimiter, chunkSize_, StartOffsetBytes());
         TRecordKeeper keeper(rules_);
-        std::string_view record;
-        bool more = true;
-        while (!keeper.Done() && (more = counter->Next(record))) keeper.Offer(record, &headerLine_);
-        rowCount_ = static_cast<int>(std::min<std::int64_t>(keeper.Kept(), INT32_MAX));
-        countedBytes_ = counter->Position() - StartOffsetBytes();
-        countedToTheEnd_ = !more;
+        const TRecordCount count =
+            CountRecords(*input_, *counter, keeper, rules_, chunkSize_, headerLine_);
+        rowCount_ = static_cast<int>(std::min<std::int64_t>(count.Kept, INT32_MAX));
+        countedBytes_ = count.Position - StartOffsetBytes();
+        countedToTheEnd_ = count.ToTheEnd;
+        // A count in halves left the stream in the middle: the run reads from the start.
+        if (count.Position != counter->Position()) counter.reset();
         StartReading(std::move(counter));
     } catch (...) {
         CloseSource();

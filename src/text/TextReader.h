@@ -116,6 +116,7 @@ class TRecordKeeper {
     // numbers have passed both RowLast and RowFieldNames.
     bool Done() const { return done_; }
     std::int64_t Kept() const { return kept_; }
+    std::int64_t Numbered() const { return number_; }  // the records offered so far
 
   private:
     bool skipEmpty_;
@@ -201,6 +202,26 @@ class TRecordStream {
     std::uint64_t recordEnd_ = 0;
     std::uint64_t position_ = 0;
 };
+
+// What the counting pass over a source found.
+struct TRecordCount {
+    std::int64_t Kept = 0;       // the records the keeper kept
+    std::uint64_t Position = 0;  // just past the last record cut, as TRecordStream::Position
+    bool ToTheEnd = false;       // the input was read to its end
+};
+
+// The counting pass: offers the records of `stream`, which reads `input`, to `keeper` until it
+// is done or the input ends, the header line going to `headerLine`. A large input that can be
+// shared (ByteInput ShareFrom) is counted in two halves at once when only blank records can be
+// dropped past the first half: the second half, from just after the first separator past the
+// middle, on a thread of its own. Its count stands only when the first half's records end
+// exactly there (the separator may stand inside a quoted stretch); otherwise the first half is
+// counted on to the end. Either way the result is the one counting alone gives. `stream` is
+// left where the first half's count stopped. Inputs smaller than `halvesFrom` bytes are
+// counted in one pass.
+TRecordCount CountRecords(TByteInput& input, TRecordStream& stream, TRecordKeeper& keeper,
+                          const TRecordRules& rules, std::size_t chunkSize, std::string& headerLine,
+                          std::uint64_t halvesFrom = std::uint64_t{16} << 20);
 
 // A field of a line: first and last byte, 1-based and inclusive. End < Start is an empty field.
 // Positions are not limited in size: a line may be of any length.

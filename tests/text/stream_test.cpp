@@ -113,6 +113,89 @@ TEST(RecordStream, CutsAsTheWholeTextAtEveryChunkSize) {
     }
 }
 
+// One counting pass over a file: its result, the header line, and whether the halves met.
+struct Count {
+    TRecordCount result;
+    std::string header;
+    bool halves = false;
+};
+
+Count CountFile(const std::string& path, const TRecordRules& rules, std::size_t chunk,
+                std::uint64_t halvesFrom) {
+    std::unique_ptr<TByteInput> input = OpenFileInput(path);
+    TRecordStream stream(*input, rules.Separator, rules.Qualifier, rules.Delimiter, chunk);
+    TRecordKeeper keeper(rules);
+    Count out;
+    out.result = CountRecords(*input, stream, keeper, rules, chunk, out.header, halvesFrom);
+    out.halves = stream.Position() != out.result.Position;
+    return out;
+}
+
+TEST(CountRecords, HalvesGiveTheCountOfOnePass) {
+    std::mt19937 rng(4711);
+    char tmpl[] = "/tmp/qel_count_XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    const std::filesystem::path dir = tmpl;
+    const std::string path = (dir / "log.txt").string();
+    struct Layout {
+        std::string sep;
+        char q, d;
+    } layouts[] = {{"\n", '"', ' '}, {"\r\n", '"', ','}, {"||", '"', '|'}, {"\n", '\0', ' '}};
+    int met = 0, cases = 0;
+    for (const auto& l : layouts) {
+        for (int round = 0; round < 60; ++round) {
+            // Lines of words, quoted stretches (some holding a separator, some left open),
+            // blank lines and end marks at the end.
+            std::string text;
+            const int lines = 20 + static_cast<int>(rng() % 400);
+            for (int i = 0; i < lines; ++i) {
+                const int kind = static_cast<int>(rng() % 20);
+                if (kind == 0) {
+                    text += "  ";  // a blank record
+                } else if (kind == 1) {
+                    text += std::string(1, l.q == '\0' ? 'x' : l.q) + "a" + l.sep + "b";
+                } else if (kind == 2 && l.q != '\0') {
+                    text += std::string(1, l.q) + "open";
+                } else {
+                    for (int w = 0; w < 4; ++w)
+                        text += std::string(rng() % 8, 'w') + std::string(1, l.d);
+                    if (l.q != '\0') text += std::string(1, l.q) + "x y" + l.q;
+                }
+                text += l.sep;
+            }
+            if (rng() % 4 == 0) text += "\x1a";
+            std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+            TRecordRules rules;
+            rules.Separator = l.sep;
+            rules.Qualifier = l.q;
+            rules.Delimiter = l.d;
+            rules.SkipEmptyRow = rng() % 2 == 0;
+            rules.RowFieldNames = static_cast<int>(rng() % 3);
+            rules.RowFirst = 1 + static_cast<int>(rng() % 4);
+            // Past the middle: no halves.
+            if (rng() % 8 == 0) rules.RowFirst = lines;
+            if (rng() % 8 == 0) rules.RowFieldNames = lines - 2;
+            if (rng() % 8 == 0) rules.RowLast = static_cast<int>(rng() % 50);
+            for (const std::size_t chunk : {7, 4096}) {
+                const Count one = CountFile(path, rules, chunk, ~std::uint64_t{0});
+                const Count two = CountFile(path, rules, chunk, 1);
+                ++cases;
+                met += two.halves ? 1 : 0;
+                const std::string what = "layout " + testing::PrintToString(l.sep) + " round " +
+                                         std::to_string(round) + " chunk " + std::to_string(chunk);
+                ASSERT_FALSE(one.halves) << what;
+                EXPECT_EQ(two.result.Kept, one.result.Kept) << what;
+                EXPECT_EQ(two.result.Position, one.result.Position) << what;
+                EXPECT_EQ(two.result.ToTheEnd, one.result.ToTheEnd) << what;
+                EXPECT_EQ(two.header, one.header) << what;
+            }
+        }
+    }
+    std::filesystem::remove_all(dir);
+    // Most cases are counted in halves; the others are those the halves cannot serve.
+    EXPECT_GT(met, cases / 2) << met << " of " << cases;
+}
+
 TEST(RecordStream, LongRecordsAndLimits) {
     const std::string huge(1'000'000, 'x');
     const std::string text = "a\n\"" + huge + "\n" + huge + "\"\nb\n";
