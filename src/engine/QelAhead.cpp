@@ -309,20 +309,18 @@ void TQelBaseComponent::PlanAheadFields(const TDataSet& ds, TQelAheadRules& rule
     // step converts leaves the record to it.
     aheadAssigned_.assign(static_cast<std::size_t>(ds.FieldCount()), 0);
     if (!mappingEntries_.IsArray()) return;
-    const Variant::Array& rows = rowValues_.Elements();
     for (const Variant& entry : mappingEntries_.Elements()) {
-        if (!entry.IsArray()) continue;
-        const std::int32_t rowIndex = EntryIndex(entry[3]);
-        if (rowIndex < 0) continue;
-        const std::int32_t fieldIndex = EntryIndex(rows[static_cast<std::size_t>(rowIndex)][3]);
-        if (fieldIndex < 0) continue;
+        std::size_t rowIndex = 0;
+        int fieldIndex = 0;
+        if (!MappedField(entry, rowIndex, fieldIndex)) continue;
         const TField& field = *ds.Fields(fieldIndex);
         TQelAheadField f;
-        f.Value = static_cast<std::size_t>(rowIndex);
+        f.Value = rowIndex;
         f.Field = static_cast<std::size_t>(fieldIndex);
         if (field.IsString()) {
             f.Stores = TQelAheadField::fsText;
         } else if (field.DataType() == ftInteger || field.DataType() == ftLargeint) {
+            // (Small integer and word fields check their range when they store: left out.)
             f.Stores = TQelAheadField::fsInteger;
         } else if (field.DataType() == ftBoolean) {
             f.Stores = TQelAheadField::fsBoolean;
@@ -334,7 +332,6 @@ void TQelBaseComponent::PlanAheadFields(const TDataSet& ds, TQelAheadRules& rule
         aheadAssigned_[f.Field] = 1;
     }
     rules.FieldCount = static_cast<std::size_t>(ds.FieldCount());
-    if (rules.Fields.empty()) rules.FieldCount = 0;
 }
 
 bool TQelBaseComponent::AheadStillValid() const {

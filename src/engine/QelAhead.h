@@ -74,7 +74,7 @@ struct TQelAheadField {
 // The settings the helper's work follows, fixed when it starts.
 struct TQelAheadRules {
     std::vector<TQelAheadValue> Values;  // one per RowValues entry, in order
-    // The fields an add sets, and how many the destination has (none: no record is prepared).
+    // The fields an add sets (none: no record is prepared), and how many the destination has.
     std::vector<TQelAheadField> Fields;
     std::size_t FieldCount = 0;
     std::uint8_t TrimSpaces = 0;  // a TQelTrimSpaces

@@ -594,6 +594,9 @@ class TQelBaseComponent : public TComponent {
     void TryStartAhead();
     // Whether everything the helper's work follows is as it was when it started.
     bool AheadStillValid() const;
+    // The RowValues entry a mapping entry takes its value from and the field that entry is
+    // bound to; false when the entry writes no field.
+    bool MappedField(const Variant& entry, std::size_t& rowIndex, int& fieldIndex) const;
     // The fields whose record the helper may prepare (rules.Fields), and aheadAssigned_.
     void PlanAheadFields(const TDataSet& ds, TQelAheadRules& rules);
     // ImportRow for a row whose values were evaluated ahead.

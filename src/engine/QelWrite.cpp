@@ -14,6 +14,16 @@ bool IsEditing(TDataSetState s) {
 
 }  // namespace
 
+bool TQelBaseComponent::MappedField(const Variant& entry, std::size_t& rowIndex,
+                                    int& fieldIndex) const {
+    if (!entry.IsArray()) return false;
+    const std::int32_t row = EntryIndex(entry[3]);
+    if (row < 0) return false;
+    rowIndex = static_cast<std::size_t>(row);
+    fieldIndex = EntryIndex(std::as_const(rowValues_)[rowIndex][3]);
+    return fieldIndex >= 0;
+}
+
 void TQelBaseComponent::WriteRecord() {
     TDataSet& ds = Destination();
     TQelStatistic& st = *statistic_;
@@ -106,16 +116,11 @@ void TQelBaseComponent::WriteRecord() {
         } else if (mappingEntries_.IsArray()) {
             const Variant::Array& entries = mappingEntries_.Elements();
             for (const Variant& entry : entries) {
-                if (!entry.IsArray()) continue;
-                const std::int32_t rowIndex = EntryIndex(entry[3]);
-                if (rowIndex < 0) continue;
-                const std::int32_t fieldIndex =
-                    EntryIndex(std::as_const(rowValues_)[static_cast<std::size_t>(rowIndex)][3]);
-                if (fieldIndex < 0) continue;
+                std::size_t rowIndex = 0;
+                int fieldIndex = 0;
+                if (!MappedField(entry, rowIndex, fieldIndex)) continue;
                 TField* field = ds.Fields(fieldIndex);
-                const Variant& value =
-                    pending ? std::as_const(rowValues_)[static_cast<std::size_t>(rowIndex)][2]
-                            : entry[2];
+                const Variant& value = pending ? std::as_const(rowValues_)[rowIndex][2] : entry[2];
                 bool accept = true;
                 if (OnBeforeFieldUpdate) {
                     OnBeforeFieldUpdate(*this, field, value, accept);

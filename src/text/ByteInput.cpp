@@ -53,7 +53,7 @@ class FileHandle {
 class TFilePart final : public TByteInput {
   public:
     TFilePart(int fd, std::uint64_t offset, const std::string& name)
-        : fd_(fd), offset_(offset), name_(name) {}
+        : fd_(fd), start_(offset), offset_(offset), name_(name) {}
 
     std::size_t Read(char* buffer, std::size_t size) override {
         for (;;) {
@@ -66,10 +66,11 @@ class TFilePart final : public TByteInput {
         }
     }
     void Skip(std::uint64_t count) override { offset_ += count; }
-    void Rewind() override { offset_ = 0; }
+    void Rewind() override { offset_ = start_; }
 
   private:
     int fd_;
+    std::uint64_t start_;  // the part's first byte
     std::uint64_t offset_;
     std::string name_;
 };
