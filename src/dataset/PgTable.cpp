@@ -7,6 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/DateTime.h"
 #include "core/Errors.h"
@@ -39,16 +42,41 @@ inline bool PlainWord(std::uint64_t w) {
     return (((w - kOnes * 14) | w | HasByte(w, '\\')) & kHighs) == 0;
 }
 
+// Skips plain bytes (see PlainWord) 16 at a time: returns the first byte of the first block that
+// is not all plain, or where fewer than 16 bytes remain.
+inline const unsigned char* SkipPlainBlocks(const unsigned char* p, const unsigned char* end) {
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi8(14);
+    const __m128i backslash = _mm_set1_epi8('\\');
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // As signed bytes, 0x80..0xFF are below 14 too.
+        const int odd =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(v, low), _mm_cmpeq_epi8(v, backslash)));
+        if (odd != 0) return p + __builtin_ctz(static_cast<unsigned>(odd));
+        p += 16;
+    }
+#else
+    (void)end;
+#endif
+    return p;
+}
+
 // Checks that `s` is UTF-8 without NUL (the server takes no other text) and counts its
 // characters; with `out`, appends it in COPY's text format as well (backslash, tab, line feed
-// and carriage return escaped). One pass, eight bytes at a time while they are plain.
+// and carriage return escaped). One pass, 16 or 8 bytes at a time while they are plain.
 bool AppendCopyText(std::string* out, std::string_view s, std::size_t& characters) {
     characters = s.size();
     const auto* begin = reinterpret_cast<const unsigned char*>(s.data());
     const auto* p = begin;
     const auto* end = p + s.size();
     const auto* run = p;  // start of the bytes not yet appended
+    auto flush = [&](const unsigned char* upTo) {
+        out->append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(upTo - run));
+    };
     while (p < end) {
+        p = SkipPlainBlocks(p, end);
+        if (p == end) break;
         std::uint64_t w;
         if (end - p >= 8) {
             std::memcpy(&w, p, 8);
@@ -83,7 +111,7 @@ bool AppendCopyText(std::string* out, std::string_view s, std::size_t& character
                     break;
             }
             if (esc != 0 && out != nullptr) {
-                out->append(reinterpret_cast<const char*>(run), reinterpret_cast<const char*>(p));
+                flush(p);
                 *out += '\\';
                 *out += esc;
                 run = p + 1;
@@ -112,8 +140,7 @@ bool AppendCopyText(std::string* out, std::string_view s, std::size_t& character
         p += extra + 1;
         characters -= static_cast<std::size_t>(extra);
     }
-    if (out != nullptr)
-        out->append(reinterpret_cast<const char*>(run), reinterpret_cast<const char*>(end));
+    if (out != nullptr) flush(end);
     return true;
 }
 
@@ -306,6 +333,7 @@ TFieldType TPgTable::FieldTypeOf(const std::string& typeName, int typmod, int& s
 // Statements and errors
 
 TPgTable::Result TPgTable::RunPlain(const std::string& sql, const char* action) {
+    AwaitCommit();
     Result r(PQexec(conn_, sql.c_str()));
     ExecStatusType st = PQresultStatus(r.get());
     if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) Fail(action, r.get());
@@ -315,6 +343,7 @@ TPgTable::Result TPgTable::RunPlain(const std::string& sql, const char* action) 
 TPgTable::Result TPgTable::Run(const std::string& sql,
                                const std::vector<const std::string*>& params,
                                const TFieldFlags* nulls, const char* action) {
+    AwaitCommit();
     auto it = prepared_.find(sql);
     const int n = static_cast<int>(params.size());
     if (it == prepared_.end()) {
@@ -358,19 +387,26 @@ void TPgTable::FailText(const char* action, std::string detail) {
 
 void TPgTable::LoseTransaction(std::string& text) {
     if (conn_ == nullptr) return;
+    if (committing_) {
+        // A commit still on its way is given up with the rest; its writes count as lost.
+        committing_ = false;
+        while (PGresult* r = PQgetResult(conn_)) PQclear(r);
+        pendingRows_ += committingRows_;
+        pendingAdded_ += committingAdded_;
+        pendingDeleted_ += committingDeleted_;
+        committingRows_ = committingAdded_ = committingDeleted_ = 0;
+        inTransaction_ = true;
+    }
     // A failed COPY has to be ended before anything else can be said on the connection.
     if (copying_ && PQstatus(conn_) == CONNECTION_OK) {
         PQputCopyEnd(conn_, "the load was abandoned");
         while (PGresult* r = PQgetResult(conn_)) PQclear(r);
     }
-    copying_ = false;
-    copyBuffer_.clear();
-    streamEnd_ = 0;
-    held_ = false;
+    DropStream();
     if (!inTransaction_) return;
     // Any error inside a PostgreSQL transaction ends it: everything posted in it is gone.
     inTransaction_ = false;
-    if (PQstatus(conn_) == CONNECTION_OK) {
+    if (PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) != PQTRANS_IDLE) {
         PQclear(PQexec(conn_, "ROLLBACK"));
     }
     count_ += pendingDeleted_ - pendingAdded_;
@@ -780,23 +816,28 @@ std::vector<TFieldDef> TPgTable::InternalOpen() {
         Result r(PQexec(conn_, "SET default_transaction_read_only = on"));
     }
     inTransaction_ = false;
+    committing_ = false;
     pendingRows_ = pendingAdded_ = pendingDeleted_ = 0;
     failure_.clear();
-    copying_ = false;
-    copyBuffer_.clear();
-    streamEnd_ = 0;
-    held_ = false;
+    DropStream();
     aliases_.clear();
     return defs_;
 }
 
-void TPgTable::ReleaseConnection() noexcept {
-    prepared_.clear();
+void TPgTable::DropStream() noexcept {
     copying_ = false;
     copyBuffer_.clear();
     streamEnd_ = 0;
+    sendAt_ = kCopyChunkBytes;
     held_ = false;
+}
+
+void TPgTable::ReleaseConnection() noexcept {
+    prepared_.clear();
+    DropStream();
     inTransaction_ = false;
+    committing_ = false;
+    committingRows_ = committingAdded_ = committingDeleted_ = 0;
     if (conn_ != nullptr) {
         PQfinish(conn_);
         conn_ = nullptr;
@@ -840,9 +881,10 @@ void TPgTable::BeginWrite() {
     }
     if (inTransaction_) {
         if (static_cast<std::size_t>(pendingRows_) < kMaxPendingWrites) return;
-        // A long stretch commits on its own before its next write; when that fails, the record
-        // about to be written is not written, so its caller's Cancel discards it.
-        Commit();
+        // A long stretch commits on its own before its next write, without waiting: the next
+        // transaction begins with it.
+        CommitAhead();
+        return;
     }
     RunPlain("BEGIN", "start writing to");
     inTransaction_ = true;
@@ -853,15 +895,20 @@ void TPgTable::EndWrite() {
     if (inTransaction_) ++pendingRows_;
 }
 
-void TPgTable::Commit() {
-    if (conn_ == nullptr || !inTransaction_) return;
-    Sync();
-    // COMMIT of a transaction the server has already failed answers ROLLBACK.
+// Raises unless the server's transaction is still open: COMMIT of a transaction the server has
+// already failed answers ROLLBACK.
+void TPgTable::CheckTransaction() {
     if (PQtransactionStatus(conn_) != PQTRANS_INTRANS) {
         FailText("commit the records of", PQstatus(conn_) == CONNECTION_OK
                                               ? "the transaction was aborted by an error"
                                               : FirstLine(PQerrorMessage(conn_)));
     }
+}
+
+void TPgTable::Commit() {
+    if (conn_ == nullptr || !inTransaction_) return;
+    Sync();
+    CheckTransaction();
     Result r(PQexec(conn_, "COMMIT"));
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK ||
         std::strcmp(PQcmdStatus(r.get()), "COMMIT") != 0) {
@@ -869,6 +916,48 @@ void TPgTable::Commit() {
     }
     inTransaction_ = false;
     pendingRows_ = pendingAdded_ = pendingDeleted_ = 0;
+}
+
+void TPgTable::CommitAhead() {
+    Sync();
+    CheckTransaction();
+    // One query, so that the server begins the next transaction as soon as this one is
+    // committed; a failed COMMIT skips the BEGIN.
+    if (PQsendQuery(conn_, "COMMIT; BEGIN") != 1)
+        FailText("commit the records of", FirstLine(PQerrorMessage(conn_)));
+    committing_ = true;
+    committingRows_ = pendingRows_;
+    committingAdded_ = pendingAdded_;
+    committingDeleted_ = pendingDeleted_;
+    pendingRows_ = pendingAdded_ = pendingDeleted_ = 0;
+}
+
+void TPgTable::AwaitCommit() {
+    if (!committing_) return;
+    std::string failure;
+    bool committed = false;
+    while (PGresult* r = PQgetResult(conn_)) {
+        if (failure.empty()) {
+            if (PQresultStatus(r) != PGRES_COMMAND_OK) {
+                failure = ResultError(r, conn_);
+            } else if (!committed) {
+                committed = std::strcmp(PQcmdStatus(r), "COMMIT") == 0;
+                if (!committed) failure = "the transaction was aborted by an error";
+            }
+        }
+        PQclear(r);
+    }
+    if (failure.empty() && PQtransactionStatus(conn_) != PQTRANS_INTRANS)
+        failure = PQstatus(conn_) == CONNECTION_OK ? "the transaction was not begun"
+                                                   : FirstLine(PQerrorMessage(conn_));
+    if (!failure.empty()) {
+        // The writes of a failed commit are lost with those posted since; a commit that went
+        // through keeps its own.
+        if (committed) committingRows_ = committingAdded_ = committingDeleted_ = 0;
+        FailText("commit the records of", failure);
+    }
+    committing_ = false;
+    committingRows_ = committingAdded_ = committingDeleted_ = 0;
 }
 
 void TPgTable::InternalFlush() {
@@ -906,6 +995,7 @@ void TPgTable::StartCopy(const TFieldFlags& pattern) {
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i]) cols += (cols.empty() ? "" : ", ") + columns_[i].Quoted;
     }
+    AwaitCommit();
     Result r(PQexec(conn_, ("COPY " + quotedTable_ + " (" + cols + ") FROM STDIN").c_str()));
     if (PQresultStatus(r.get()) != PGRES_COPY_IN) Fail("post a record to", r.get());
     copying_ = true;
@@ -913,6 +1003,14 @@ void TPgTable::StartCopy(const TFieldFlags& pattern) {
 
 void TPgTable::SendCopy() {
     if (streamEnd_ == 0) return;
+    if (committing_ && streamEnd_ < kCommitAheadBytes) {
+        // The stream waits for the commit before it while the commit is not answered yet.
+        if (PQconsumeInput(conn_) == 1 && PQisBusy(conn_) == 1) {
+            sendAt_ = streamEnd_ + kCopyChunkBytes;
+            return;
+        }
+    }
+    sendAt_ = kCopyChunkBytes;
     if (!copying_) StartCopy(copyPattern_);
     if (PQputCopyData(conn_, copyBuffer_.data(), static_cast<int>(streamEnd_)) != 1)
         FailText("post a record to", FirstLine(PQerrorMessage(conn_)));
@@ -922,6 +1020,7 @@ void TPgTable::SendCopy() {
 }
 
 void TPgTable::EndCopy() {
+    AwaitCommit();
     SendCopy();
     if (!copying_) return;
     if (PQputCopyEnd(conn_, nullptr) != 1)
@@ -941,7 +1040,7 @@ void TPgTable::PushHeld(std::size_t heldEnd) {
     if (!copying_ && streamEnd_ == 0) copyPattern_ = heldPattern_;
     streamEnd_ = copyBuffer_.size() - after;
     held_ = false;
-    if (streamEnd_ >= kCopyChunkBytes) SendCopy();
+    if (streamEnd_ >= sendAt_) SendCopy();
 }
 
 void TPgTable::Sync() {

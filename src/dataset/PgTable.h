@@ -10,7 +10,10 @@
 //
 // Writes are grouped in one transaction that FlushBuffers, the end of the outermost
 // DisableControls stretch and Close commit; outside such a stretch every Post commits at once.
-// A stretch commits on its own after kMaxPendingWrites writes. Records appended one after the
+// A stretch commits on its own after kMaxPendingWrites writes; that commit is sent without
+// waiting for its answer, and the records posted meanwhile are kept (up to kCommitAheadBytes of
+// COPY text) until the answer is in: when the commit fails, they are lost with its records and
+// counted with them. Records appended one after the
 // other in a stretch are streamed with COPY ... FROM STDIN rather than one INSERT each: every
 // value is checked against its column before it goes into the stream (a value the column
 // cannot take fails at its own Post), and the last record posted is held back and written
@@ -42,6 +45,8 @@ class TPgTable : public TDataSet {
     static constexpr std::size_t kMaxPendingWrites = 65536;
     // COPY data handed to the connection at a time.
     static constexpr std::size_t kCopyChunkBytes = 256 * 1024;
+    // COPY text kept at most while a stretch's own commit is on its way.
+    static constexpr std::size_t kCommitAheadBytes = 16 * 1024 * 1024;
 
     explicit TPgTable(TComponent* owner = nullptr);
     ~TPgTable() override;
@@ -161,7 +166,12 @@ class TPgTable : public TDataSet {
     void CheckWritable() const;
     void BeginWrite();
     void EndWrite();
+    void CheckTransaction();
     void Commit();
+    // A long stretch's own commit: COMMIT and the next BEGIN are sent, their answer is taken
+    // by AwaitCommit, which everything that talks to the server calls first.
+    void CommitAhead();
+    void AwaitCommit();
     // Brings the server's table up to date: the streamed records are ended and the held record
     // is written, so that any other statement sees every posted record.
     void Sync();
@@ -177,6 +187,8 @@ class TPgTable : public TDataSet {
     TRecordId IdOf(const char* text) const;
     std::string ColumnList() const;
     std::string InsertSql(const TFieldFlags& assigned) const;
+    // Forgets the record stream and the held record (the connection is left as it is).
+    void DropStream() noexcept;
     void ReleaseConnection() noexcept;
 
     std::string databaseName_;
@@ -199,6 +211,11 @@ class TPgTable : public TDataSet {
     std::int64_t pendingDeleted_ = 0;
     std::int64_t lostRecords_ = 0;
     std::string failure_;  // a stretch whose transaction was lost refuses writes until its end
+    // A commit sent and not yet answered, with the writes it holds.
+    bool committing_ = false;
+    std::int64_t committingRows_ = 0;
+    std::int64_t committingAdded_ = 0;
+    std::int64_t committingDeleted_ = 0;
 
     // The record stream.
     bool copying_ = false;  // a COPY is in progress on the connection
@@ -206,7 +223,8 @@ class TPgTable : public TDataSet {
     // COPY text: the stream not yet sent, [0, streamEnd_), then the held record's line.
     std::string copyBuffer_;
     std::size_t streamEnd_ = 0;
-    bool held_ = false;  // the last posted record, not yet in the stream
+    std::size_t sendAt_ = kCopyChunkBytes;  // stream length at which it is next sent
+    bool held_ = false;                     // the last posted record, not yet in the stream
     TFieldFlags heldPattern_;
     bool heldKeyKnown_ = false;  // the held record carries its integer key
     TRecordId heldKey_ = 0;

@@ -240,7 +240,8 @@ TEST(PgTable, StreamedTextArrivesAsWrittenAndFaultyTextFailsWhereverTheFaultIs) 
         "\\", "\t", "\n", "\r", "\x01", "\x7F", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
         "\\N"};
     for (const std::string& special : specials) {
-        for (std::size_t length = 1; length <= 19; ++length) {
+        // Up to two 16-byte blocks and a tail around the special.
+        for (std::size_t length = 1; length <= 40; ++length) {
             for (std::size_t at = 0; at < length; ++at) {
                 std::string text(length, 'a');
                 text.replace(at, 1, special);
@@ -261,8 +262,8 @@ TEST(PgTable, StreamedTextArrivesAsWrittenAndFaultyTextFailsWhereverTheFaultIs) 
         "\xFF",    "\xC3", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", std::string("\0", 1),
         "\xE2\x82"};
     for (const std::string& b : bad) {
-        for (std::size_t at = 0; at <= 17; ++at) {
-            std::string text(17, 'b');
+        for (std::size_t at = 0; at <= 35; ++at) {
+            std::string text(35, 'b');
             text.insert(at, b);
             faulty.push_back({text, "x", "Invalid value for field 't' (not UTF-8 text)"});
         }
@@ -343,6 +344,72 @@ TEST(PgTable, KeyViolationFoundByTheServerLosesTheTransactionAndEndsTheStretchFa
     AppendRow(*t, 500, "after");
     EXPECT_EQ(sql.Count(name), 101);
     EXPECT_EQ(t->RecordCount(), 101);
+}
+
+// A long stretch commits on its own every kMaxPendingWrites writes without waiting for the
+// answer. A deferred key is checked by the server at that commit, so a repeated key makes the
+// commit itself fail after later records were posted: those are lost with it and counted.
+TEST(PgTable, StretchCommitsOnItsOwnAndAFailedCommitLosesWhatWasPostedAfterIt) {
+    constexpr int kWrites = static_cast<int>(TPgTable::kMaxPendingWrites);
+    constexpr int kRows = 2 * kWrites + 5000;
+    struct Case {
+        const char* name;
+        int repeatAt;   // the row that repeats the key of row 5; 0: none
+        int committed;  // rows the table keeps
+    };
+    const Case cases[] = {
+        {"all committed", 0, kRows},
+        {"first commit fails", 100, 0},
+        {"second commit fails", kWrites + 100, kWrites},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sql sql(TPgServer::Shared());
+        const std::string name = TPgServer::UniqueName("ahead");
+        sql.Exec("CREATE TABLE " + name +
+                 " (id integer UNIQUE DEFERRABLE INITIALLY DEFERRED, host text)");
+        auto t = OpenTable(TPgServer::Shared(), name);
+        t->DisableControls();
+        // The failure shows at a later Post or at the end of the stretch; the Posts that
+        // succeeded before it count.
+        int posted = 0;
+        std::string error;
+        for (int i = 1; i <= kRows && error.empty(); ++i) {
+            error =
+                ErrorOf([&] { AppendRow(*t, i == c.repeatAt ? 5 : i, "h" + std::to_string(i)); });
+            if (error != "(no error)") {
+                t->Cancel();
+                break;
+            }
+            error.clear();
+            ++posted;
+            if (c.repeatAt == 0 && i == kWrites + 10) {
+                // A search while the commit may still be on its way sees the records after it.
+                EXPECT_TRUE(t->Locate("id", Variant(kWrites + 3)));
+                EXPECT_EQ(t->FieldByName("host")->Value(),
+                          Variant("h" + std::to_string(kWrites + 3)));
+            }
+        }
+        const std::string end = ErrorOf([&] { t->EnableControls(); });
+        if (error.empty()) error = end;
+        if (c.repeatAt == 0) {
+            EXPECT_EQ(error, "(no error)");
+            EXPECT_EQ(posted, kRows);
+            EXPECT_EQ(t->LostRecords(), 0);
+        } else {
+            EXPECT_NE(error.find("duplicate key value violates unique constraint"),
+                      std::string::npos)
+                << error;
+            EXPECT_NE(end, "(no error)");  // the end of the stretch reports it as well
+            EXPECT_GT(posted, c.repeatAt);
+            EXPECT_EQ(t->LostRecords(), posted - c.committed);
+        }
+        EXPECT_EQ(t->RecordCount(), c.committed);
+        EXPECT_EQ(sql.Count(name), c.committed);
+        // The table takes writes again after the stretch.
+        AppendRow(*t, -1, "after");
+        EXPECT_EQ(sql.Count(name), c.committed + 1);
+    }
 }
 
 TEST(PgTable, ReadOnlyTransactionsRefuseTheWritesAndCountWhatWasLost) {
