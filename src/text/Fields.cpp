@@ -88,10 +88,10 @@ void SplitStepwise(std::string_view line, char delimiter, char qualifier,
 }  // namespace
 
 void SplitDelimited(std::string_view line, char delimiter, char qualifier,
-                    std::vector<TFieldPosition>& fields) {
+                    std::vector<TFieldPosition>& fields, std::size_t maxFields) {
     fields.clear();
     const std::size_t n = line.size();
-    if (n == 0) return;
+    if (n == 0 || maxFields == 0) return;
     if (qualifier != '\0' && qualifier == delimiter) {
         SplitStepwise(line, delimiter, qualifier, fields);
     } else {
@@ -123,6 +123,7 @@ void SplitDelimited(std::string_view line, char delimiter, char qualifier,
                 }
                 if (text[j] == delimiter && hasDelimiter) {
                     s = EndField(line, s, j + 1, delimiter, qualifier, fields);
+                    if (fields.size() == maxFields) return;  // the rest is not asked for
                     if (++j == n) break;
                 } else {
                     inQuote = true;
@@ -135,6 +136,7 @@ void SplitDelimited(std::string_view line, char delimiter, char qualifier,
         }
     }
     if (delimiter != '\0' && line[n - 1] == delimiter) fields.push_back({n + 1, n + 1});
+    if (fields.size() > maxFields) fields.resize(maxFields);
 }
 
 void SplitFixed(std::string_view line, std::span<const int> widths, char delimiter, char qualifier,

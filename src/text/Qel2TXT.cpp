@@ -242,7 +242,14 @@ class TTextRowReader : public TQelRowReader {
           fixed_(fixed),
           delimiter_(delimiter),
           qualifier_(qualifier),
-          references_(std::move(references)) {}
+          references_(std::move(references)) {
+        // Only fields up to the last one a reference names are located.
+        maxFields_ = 0;
+        for (const TSourceReference& r : references_) {
+            if (r.Kind == TSourceReference::srField)
+                maxFields_ = std::max(maxFields_, static_cast<std::size_t>(r.Start));
+        }
+    }
 
     bool ReadRow(TQelAheadRow& row) override {
         if (next_ >= rows_) return false;
@@ -257,7 +264,7 @@ class TTextRowReader : public TQelRowReader {
         row.Start = static_cast<std::int64_t>(records_.RecordStart());
         row.End = static_cast<std::int64_t>(records_.RecordEnd());
         line_ = row.Record;
-        if (!fixed_) SplitDelimited(line_, delimiter_, qualifier_, fields_);
+        if (!fixed_) SplitDelimited(line_, delimiter_, qualifier_, fields_, maxFields_);
         return true;
     }
     void ReadBound(int handle, std::string& out) override {
@@ -275,6 +282,7 @@ class TTextRowReader : public TQelRowReader {
     char delimiter_;
     char qualifier_;
     std::vector<TSourceReference> references_;
+    std::size_t maxFields_ = 0;
     std::string_view line_;
     std::vector<TFieldPosition> fields_;
 };

@@ -234,9 +234,11 @@ struct TFieldPosition {
 // Splits a delimited line. Runs of delimiters are not merged; a leading or trailing delimiter
 // gives an empty field; a qualifier is dropped only as a field's first or last character;
 // doubled qualifiers stay as they are. A delimiter of #0 makes the line one field; an empty
-// line has no fields.
+// line has no fields. With `maxFields`, gives only that many first fields, the same as without,
+// and stops looking where they end.
 void SplitDelimited(std::string_view line, char delimiter, char qualifier,
-                    std::vector<TFieldPosition>& fields);
+                    std::vector<TFieldPosition>& fields,
+                    std::size_t maxFields = static_cast<std::size_t>(-1));
 
 // Cuts a line into consecutive pieces of the given display widths. Each piece starts where the
 // cut before it left off (the first at 1) and ends as the widths, the qualifier and the

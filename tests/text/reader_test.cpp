@@ -288,7 +288,14 @@ TEST(SplitDelimited, AgreesWithStepwiseSplittingOnRandomLines) {
             std::string line(rng() % 70, ' ');
             for (char& ch : line) ch = alphabet[rng() % alphabet.size()];
             SplitDelimited(line, d, q, got);
-            ASSERT_EQ(got, SplitOneByOne(line, d, q)) << testing::PrintToString(line);
+            const std::vector<TFieldPosition> all = SplitOneByOne(line, d, q);
+            ASSERT_EQ(got, all) << testing::PrintToString(line);
+            // Stopping after some fields gives the same first fields.
+            const std::size_t limit = rng() % 6;
+            SplitDelimited(line, d, q, got, limit);
+            const std::size_t kept = std::min(limit, all.size());
+            ASSERT_EQ(got, std::vector<TFieldPosition>(all.begin(), all.begin() + kept))
+                << testing::PrintToString(line) << " limit " << limit;
         }
     }
 }
