@@ -13,8 +13,10 @@ namespace qel {
 
 namespace {
 
-// Rings the bell a thread sleeps on.
-void Ring(std::atomic<std::uint32_t>& bell) {
+// Rings the bell a thread sleeps on, once: the first to find `waiting` set clears it, so that
+// the rows filled or given back before the sleeper is up again do not each cost a system call.
+void Ring(std::atomic<bool>& waiting, std::atomic<std::uint32_t>& bell) {
+    if (!waiting.exchange(false, std::memory_order_seq_cst)) return;
     bell.fetch_add(1, std::memory_order_seq_cst);
     bell.notify_one();
 }
@@ -41,7 +43,8 @@ TQelAhead::~TQelAhead() {
 void TQelAhead::Stop() noexcept {
     if (!thread_.joinable()) return;
     stop_.store(true, std::memory_order_seq_cst);
-    Ring(helperBell_);
+    helperBell_.fetch_add(1, std::memory_order_seq_cst);
+    helperBell_.notify_one();
     thread_.join();
 }
 
@@ -62,7 +65,9 @@ bool TQelAhead::Resumable(std::uint64_t n) const {
 void TQelAhead::Run() noexcept {
     for (std::uint64_t n = 0;; ++n) {
         if (Full(n)) {
-            // The ring is full: sleep until the loop has given back half of it.
+            // The ring is full: sleep until the loop has given back half of it. A loop waiting
+            // for more rows than the ring holds now takes what there is.
+            if (loopWaiting_.load(std::memory_order_seq_cst)) Ring(loopWaiting_, loopBell_);
             for (;;) {
                 helperWaiting_.store(true, std::memory_order_seq_cst);
                 const std::uint32_t bell = helperBell_.load(std::memory_order_seq_cst);
@@ -95,11 +100,13 @@ void TQelAhead::Run() noexcept {
         bytesIn_.store(bytesIn_.load(std::memory_order_relaxed) + row.Record.size(),
                        std::memory_order_seq_cst);
         produced_.store(n + 1, std::memory_order_seq_cst);
-        if (loopWaiting_.load(std::memory_order_seq_cst)) Ring(loopBell_);
+        if (loopWaiting_.load(std::memory_order_seq_cst) &&
+            n + 1 >= loopWakeAt_.load(std::memory_order_seq_cst))
+            Ring(loopWaiting_, loopBell_);
         if (!more) break;
     }
     ended_.store(true, std::memory_order_seq_cst);
-    Ring(loopBell_);
+    Ring(loopWaiting_, loopBell_);
 }
 
 void TQelAhead::Evaluate(TQelAheadRow& row) {
@@ -163,6 +170,7 @@ bool TQelAhead::WaitFor(std::uint64_t index) {
             return index < seenProduced_;
         }
         if (spin < 64) continue;
+        loopWakeAt_.store(index + kWakeBatch, std::memory_order_seq_cst);
         loopWaiting_.store(true, std::memory_order_seq_cst);
         const std::uint32_t bell = loopBell_.load(std::memory_order_seq_cst);
         if (produced_.load(std::memory_order_seq_cst) <= index &&
@@ -180,7 +188,7 @@ void TQelAhead::GiveBack() {
     givenBack_ = taken_;
     if (helperWaiting_.load(std::memory_order_seq_cst) &&
         Resumable(produced_.load(std::memory_order_seq_cst)))
-        Ring(helperBell_);
+        Ring(helperWaiting_, helperBell_);
 }
 
 TQelAheadRow* TQelAhead::Row(std::int64_t position) {

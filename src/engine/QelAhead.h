@@ -107,6 +107,10 @@ class TQelAhead {
     static constexpr std::size_t kMaxBytes = std::size_t{8} << 20;
     // The loop gives slots back this many at a time (and before it waits for the helper).
     static constexpr std::uint64_t kGiveBack = 32;
+    // A loop that waits for the helper is woken when this many more rows are ready (or the
+    // helper stops or finds the ring full), not at every row: when the helper is the slower
+    // thread, a wake-up per row would cost two system calls a row.
+    static constexpr std::uint64_t kWakeBatch = 32;
 
     void Run() noexcept;
     void Evaluate(TQelAheadRow& row);
@@ -139,6 +143,7 @@ class TQelAhead {
     // A thread that finds nothing to do says so and sleeps on its bell; the other rings it.
     alignas(64) std::atomic<bool> loopWaiting_{false};
     std::atomic<std::uint32_t> loopBell_{0};
+    std::atomic<std::uint64_t> loopWakeAt_{0};  // the rows filled at which the loop is woken
     alignas(64) std::atomic<bool> helperWaiting_{false};
     std::atomic<std::uint32_t> helperBell_{0};
     std::exception_ptr readFailure_;  // written by the helper before ended_
