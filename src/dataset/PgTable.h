@@ -13,11 +13,11 @@
 // A stretch commits on its own after kMaxPendingWrites writes; that commit is sent without
 // waiting for its answer, and the records posted meanwhile are kept (up to kCommitAheadBytes of
 // COPY text) until the answer is in: when the commit fails, they are lost with its records and
-// counted with them. Records appended one after the
-// other in a stretch are streamed with COPY ... FROM STDIN rather than one INSERT each: every
-// value is checked against its column before it goes into the stream (a value the column
-// cannot take fails at its own Post), and the last record posted is held back and written
-// with an INSERT when the table is next read, so that it can be current as the contract asks.
+// counted with them. Records appended one after the other in a stretch are streamed with
+// COPY ... FROM STDIN rather than one INSERT each: every value is checked against its column
+// before it goes into the stream (a value the column cannot take fails at its own Post), and
+// the last record posted is held back and written with an INSERT when the table is next read,
+// so that it can be current as the contract asks.
 // When the server fails the transaction (a key violation found in the stream, a lost
 // connection, a read-only server), everything posted in it is rolled back and the count is
 // reported (LostRecords); the table then refuses writes until the stretch ends, and the end of

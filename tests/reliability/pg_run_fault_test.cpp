@@ -1,6 +1,6 @@
 // Runs into PostgreSQL that the server ends: a server stopped in the middle of a run, a key the
-// table already has, found by the server in the record stream, and transactions that turn
-// read-only. Each run ends irFailed, keeps the rows committed before, and its counters equal
+// table already has, found by the server in the record stream or only at a commit answered
+// later, and transactions that turn read-only. Each run ends irFailed, keeps the rows committed before, and its counters equal
 // what the table holds.
 #include <libpq-fe.h>
 
@@ -86,6 +86,55 @@ TEST_P(PgRunFault, RunEndsFailedWithItsCountersEqualToTheTable) {
     EXPECT_GE(stored, 2000);  // the commits before the fault stay
     EXPECT_EQ(run.Statistic().TotalAdded() + run.Statistic().TotalErrors(),
               run.Statistic().TotalImported());
+}
+
+// A run longer than a stretch's own commit, into a table whose key the server checks only at
+// commit: the commit after the first 65,536 rows fails when the run has posted more rows behind
+// it. The run ends failed, the rows behind the failed commit are counted as errors with its own,
+// and its counters equal the table (the second commit's rows stay).
+TEST(PgRunFaultAtCommit, CommitAnsweredLaterFailsTheRunWithItsCountersEqualToTheTable) {
+    constexpr int kWrites = static_cast<int>(TPgTable::kMaxPendingWrites);
+    struct Case {
+        const char* name;
+        int repeatAt;  // the line that repeats the key of line 5
+        long long stored;
+    };
+    for (const Case& c :
+         {Case{"first commit", 100, 0}, Case{"second commit", kWrites + 100, kWrites}}) {
+        SCOPED_TRACE(c.name);
+        const std::string conninfo = TPgServer::Shared();
+        const std::string name = TPgServer::UniqueName("atcommit");
+        PgExec(conninfo, "CREATE TABLE " + name +
+                             " (id integer UNIQUE DEFERRABLE INITIALLY DEFERRED, name varchar(40), "
+                             "note text)");
+        TempDir dir;
+        std::string text = NumberedText(2 * kWrites + 3000);
+        const std::string line = NumberedLine(c.repeatAt) + "\n";
+        text.replace(text.find(line), line.size(), "5,again,note\n");
+        WriteFile(dir.File("rows.txt"), text);
+
+        TPgTable table;
+        table.SetDatabaseName(conninfo);
+        table.SetTableName(name);
+        table.Open();
+        TQelFromText run;
+        SetUpNumberedSource(run, table, dir.File("rows.txt"));
+        run.OnErrorEvent = [](TQelBaseComponent&, const Exception&, bool& abort) {
+            abort = false;  // skip and go on, as qel does without --stop-on-error
+        };
+        run.Execute();
+        EXPECT_EQ(run.Statistic().Result(), irFailed);
+        EXPECT_NE(run.LastError().find("duplicate key value violates unique constraint"),
+                  std::string::npos)
+            << run.LastError();
+        table.Close();
+        const long long stored = PgCount(conninfo, "SELECT count(*) FROM " + name);
+        EXPECT_EQ(stored, c.stored);
+        EXPECT_EQ(run.Statistic().TotalAdded(), stored);
+        EXPECT_EQ(run.Statistic().TotalAdded() + run.Statistic().TotalErrors(),
+                  run.Statistic().TotalImported());
+        EXPECT_EQ(run.Statistic().TotalImported(), 2 * kWrites + 3000);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
