@@ -1,7 +1,7 @@
 // Runs into PostgreSQL that the server ends: a server stopped in the middle of a run, a key the
 // table already has, found by the server in the record stream or only at a commit answered
-// later, and transactions that turn read-only. Each run ends irFailed, keeps the rows committed before, and its counters equal
-// what the table holds.
+// later, and transactions that turn read-only. Each run ends irFailed, keeps the rows committed
+// before, and its counters equal what the table holds.
 #include <libpq-fe.h>
 
 #include "../common/PgServer.h"
