@@ -184,6 +184,19 @@ std::string TSqliteTable::FailureText(const char* action, int rc) const {
     return Format("Cannot %s table '%s': %s", action, sqlTable_, detail);
 }
 
+std::int64_t TSqliteTable::InternalRecordCount() {
+    if (count_ < 0) {
+        sqlite3_stmt* s = nullptr;
+        const std::string sql = "SELECT count(*) FROM " + quotedTable_;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK)
+            throw EDatabaseError(FailureText("read", sqlite3_errcode(db_)));
+        TSqliteStmt guard(s);
+        Step(s, "read");
+        count_ = sqlite3_column_int64(s, 0);
+    }
+    return count_;
+}
+
 bool TSqliteTable::Step(sqlite3_stmt* s, const char* action) {
     const int rc = sqlite3_step(s);
     if (rc == SQLITE_ROW) return true;
@@ -321,10 +334,11 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         }
     }
     {
+        // The table is read once here (its last record); its records are counted only when
+        // someone asks, since counting reads the whole table.
         sqlite3_stmt* s = nullptr;
-        std::string sql = "SELECT count(*), max(" +
-                          (rowid_.empty() ? std::string("rowid") : rowid_) + ") FROM " +
-                          quotedTable_;
+        std::string sql = "SELECT max(" + (rowid_.empty() ? std::string("rowid") : rowid_) +
+                          ") FROM " + quotedTable_;
         rc = sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr);
         TSqliteStmt guard(s);
         if (rc != SQLITE_OK || rowid_.empty()) {
@@ -335,7 +349,7 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         }
         rc = sqlite3_step(s);
         if (rc != SQLITE_ROW) fail(sqlite3_errmsg(db_));
-        count_ = sqlite3_column_int64(s, 0);
+        count_ = -1;
     }
     {
         sqlite3_stmt* s = nullptr;
@@ -512,13 +526,7 @@ std::string TSqliteTable::RecoverTakenBackWrites() {
     lostRecords_ += pendingRows_;
     pendingRows_ = 0;
     ForgetWrites();
-    sqlite3_stmt* s = nullptr;
-    std::string sql = "SELECT count(*) FROM " + quotedTable_;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK &&
-        sqlite3_step(s) == SQLITE_ROW) {
-        count_ = sqlite3_column_int64(s, 0);
-    }
-    sqlite3_finalize(s);
+    count_ = -1;  // counted again when asked
     anchors_.clear();
     return lost;
 }
@@ -617,7 +625,7 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values,
     TRecordId id = sqlite3_last_insert_rowid(db_);
     RememberWrite(TReplayLog::wkInsert, id, &values, &assigned);
     EndWrite();
-    ++count_;
+    if (count_ >= 0) ++count_;
     ForgetAnchorsFrom(id);
     return id;
 }
@@ -666,7 +674,7 @@ void TSqliteTable::InternalDelete(TRecordId id) {
     bool removed = sqlite3_changes(db_) > 0;
     RememberWrite(TReplayLog::wkDelete, id, nullptr, nullptr);
     EndWrite();
-    if (removed) --count_;
+    if (removed && count_ >= 0) --count_;
     ForgetAnchorsFrom(id);
 }
 

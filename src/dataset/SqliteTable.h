@@ -102,7 +102,7 @@ class TSqliteTable : public TDataSet {
   protected:
     std::vector<TFieldDef> InternalOpen() override;
     void InternalClose() override;
-    std::int64_t InternalRecordCount() override { return count_; }
+    std::int64_t InternalRecordCount() override;
     bool InternalSeek(TSeek how, TRecordId& id) override;
     bool InternalRead(TRecordId id, std::vector<Variant>& values) override;
     TRecordId InternalInsert(const std::vector<Variant>& values,
@@ -175,7 +175,8 @@ class TSqliteTable : public TDataSet {
     std::string rowid_;  // the rowid's name in SQL (an alias column or rowid/_rowid_/oid)
     std::vector<TFieldDef> defs_;
     std::vector<std::string> quotedColumns_;
-    std::int64_t count_ = 0;        // records in the table, kept up to date by our writes
+    // Records in the table, kept up to date by our writes; -1 until someone asks.
+    std::int64_t count_ = -1;
     std::int64_t pendingRows_ = 0;  // records written in the open transaction
     std::int64_t lostRecords_ = 0;  // posted records lost by failed commits (LostRecords)
     // Counts writes, transaction ends and reopenings: what a search read holds while it stays.
