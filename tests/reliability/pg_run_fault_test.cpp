@@ -45,6 +45,27 @@ void PrintTo(const PgFaultCase& c, std::ostream* os) {
 
 class PgRunFault : public ::testing::TestWithParam<PgFaultCase> {};
 
+// The numbered lines 1..lines in `dir`'s rows.txt, where line `repeatAt` repeats the key of
+// line 5.
+std::string WriteRowsRepeatingAKey(const TempDir& dir, int lines, int repeatAt) {
+    std::string text = NumberedText(lines);
+    const std::string line = NumberedLine(repeatAt) + "\n";
+    text.replace(text.find(line), line.size(), "5,again,note\n");
+    WriteFile(dir.File("rows.txt"), text);
+    return dir.File("rows.txt");
+}
+
+// Opens the table and sets up a run of `file` into it that skips a failing row and goes on, as
+// qel does without --stop-on-error.
+void SetUpRun(TPgTable& table, TQelFromText& run, const std::string& conninfo,
+              const std::string& name, const std::string& file) {
+    table.SetDatabaseName(conninfo);
+    table.SetTableName(name);
+    table.Open();
+    SetUpNumberedSource(run, table, file);
+    run.OnErrorEvent = [](TQelBaseComponent&, const Exception&, bool& abort) { abort = false; };
+}
+
 TEST_P(PgRunFault, RunEndsFailedWithItsCountersEqualToTheTable) {
     const PgFaultCase& c = GetParam();
     std::unique_ptr<TPgServer> own;
@@ -54,23 +75,9 @@ TEST_P(PgRunFault, RunEndsFailedWithItsCountersEqualToTheTable) {
     PgExec(conninfo,
            "CREATE TABLE " + name + " (id integer " + c.key + ", name varchar(40), note text)");
     TempDir dir;
-    // Line 2600 repeats the key of line 5.
-    std::string text = NumberedText(4000);
-    const std::string line2600 = NumberedLine(2600) + "\n";
-    text.replace(text.find(line2600), line2600.size(), "5,again,note\n");
-    WriteFile(dir.File("rows.txt"), text);
-
     TPgTable table;
-    table.SetDatabaseName(conninfo);
-    table.SetTableName(name);
-    table.Open();
     TQelFromText run;
-    SetUpNumberedSource(run, table, dir.File("rows.txt"));
-    std::string lastError;
-    run.OnErrorEvent = [&](TQelBaseComponent&, const Exception& e, bool& abort) {
-        lastError = e.Message();
-        abort = false;  // skip and go on, as qel does without --stop-on-error
-    };
+    SetUpRun(table, run, conninfo, name, WriteRowsRepeatingAKey(dir, 4000, 2600));
     run.OnAfterRecordEvent = [&](TQelBaseComponent& sender, bool&) {
         const int row = sender.Statistic().TotalImported();
         if (row % 1000 == 0) table.FlushBuffers();  // committed every 1000 rows
@@ -108,20 +115,10 @@ TEST(PgRunFaultAtCommit, CommitAnsweredLaterFailsTheRunWithItsCountersEqualToThe
                              " (id integer UNIQUE DEFERRABLE INITIALLY DEFERRED, name varchar(40), "
                              "note text)");
         TempDir dir;
-        std::string text = NumberedText(2 * kWrites + 3000);
-        const std::string line = NumberedLine(c.repeatAt) + "\n";
-        text.replace(text.find(line), line.size(), "5,again,note\n");
-        WriteFile(dir.File("rows.txt"), text);
-
         TPgTable table;
-        table.SetDatabaseName(conninfo);
-        table.SetTableName(name);
-        table.Open();
         TQelFromText run;
-        SetUpNumberedSource(run, table, dir.File("rows.txt"));
-        run.OnErrorEvent = [](TQelBaseComponent&, const Exception&, bool& abort) {
-            abort = false;  // skip and go on, as qel does without --stop-on-error
-        };
+        SetUpRun(table, run, conninfo, name,
+                 WriteRowsRepeatingAKey(dir, 2 * kWrites + 3000, c.repeatAt));
         run.Execute();
         EXPECT_EQ(run.Statistic().Result(), irFailed);
         EXPECT_NE(run.LastError().find("duplicate key value violates unique constraint"),
