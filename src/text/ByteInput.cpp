@@ -30,6 +30,17 @@ constexpr const char* kDamagedGzip = "Damaged gzip data in %s";
 constexpr const char* kTruncatedGzip = "Truncated gzip data in %s";
 constexpr std::size_t kPiece = std::size_t{1} << 16;
 
+// Calls `read` (a read(2) or pread(2) of the file `name`) again while a signal interrupts it;
+// any other failure raises the file's read error.
+template <typename F>
+std::size_t ReadRetrying(F read, const std::string& name) {
+    for (;;) {
+        const ssize_t got = read();
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) throw EInOutError(Format(kReadError, name));
+    }
+}
+
 class FileHandle {
   public:
     FileHandle() = default;
@@ -56,14 +67,10 @@ class TFilePart final : public TByteInput {
         : fd_(fd), start_(offset), offset_(offset), name_(name) {}
 
     std::size_t Read(char* buffer, std::size_t size) override {
-        for (;;) {
-            const ssize_t got = ::pread(fd_, buffer, size, static_cast<off_t>(offset_));
-            if (got >= 0) {
-                offset_ += static_cast<std::uint64_t>(got);
-                return static_cast<std::size_t>(got);
-            }
-            if (errno != EINTR) throw EInOutError(Format(kReadError, name_));
-        }
+        const std::size_t got = ReadRetrying(
+            [&] { return ::pread(fd_, buffer, size, static_cast<off_t>(offset_)); }, name_);
+        offset_ += got;
+        return got;
     }
     void Skip(std::uint64_t count) override { offset_ += count; }
     void Rewind() override { offset_ = start_; }
@@ -89,11 +96,7 @@ class TFileInput final : public TByteInput {
     }
 
     std::size_t Read(char* buffer, std::size_t size) override {
-        for (;;) {
-            const ssize_t got = ::read(file_.get(), buffer, size);
-            if (got >= 0) return static_cast<std::size_t>(got);
-            if (errno != EINTR) throw EInOutError(Format(kReadError, name_));
-        }
+        return ReadRetrying([&] { return ::read(file_.get(), buffer, size); }, name_);
     }
     void Skip(std::uint64_t count) override {
         const auto most = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());

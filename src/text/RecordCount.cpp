@@ -71,10 +71,8 @@ TRecordCount CountRecords(TByteInput& input, TRecordStream& stream, TRecordKeepe
             first = false;
             const std::uint64_t size = input.KnownSize();
             const std::uint64_t origin = stream.RecordStart();
-            const bool separatorUsable =
-                !rules.Separator.empty() && rules.Separator.find('\0') == std::string_view::npos;
-            if (rules.RowLast == std::numeric_limits<std::int32_t>::max() && separatorUsable &&
-                size > origin && size - origin >= halvesFrom) {
+            if (rules.RowLast == std::numeric_limits<std::int32_t>::max() &&
+                SeparatorUsable(rules.Separator) && size > origin && size - origin >= halvesFrom) {
                 const std::uint64_t middle = origin + (size - origin) / 2;
                 std::unique_ptr<TByteInput> probe = input.ShareFrom(middle);
                 if (probe) split = SeparatorAfter(*probe, middle, rules.Separator);
@@ -116,21 +114,14 @@ TRecordCount CountRecords(TByteInput& input, TRecordStream& stream, TRecordKeepe
         if (meet) {
             if (half.Failure) std::rethrow_exception(half.Failure);
             if (half.ToTheEnd) {
-                TRecordCount count;
-                count.Kept = keeper.Kept() + (rules.SkipEmptyRow ? half.NotBlank : half.Records);
-                count.Position = half.Position;
-                count.ToTheEnd = true;
-                return count;
+                return {keeper.Kept() + (rules.SkipEmptyRow ? half.NotBlank : half.Records),
+                        half.Position, true};
             }
         }
         // Counted on alone from where the first half stopped.
         while (!keeper.Done() && (more = stream.Next(record))) keeper.Offer(record, &headerLine);
     }
-    TRecordCount count;
-    count.Kept = keeper.Kept();
-    count.Position = stream.Position();
-    count.ToTheEnd = !more;
-    return count;
+    return {keeper.Kept(), stream.Position(), !more};
 }
 
 }  // namespace qel

@@ -74,7 +74,7 @@ TRecordCutter::TRecordCutter(std::string_view text, std::string_view separator, 
       separator_(separator),
       qualifier_(qualifier),
       delimiter_(delimiter),
-      separatorUsable_(!separator.empty() && separator.find('\0') == separator.npos),
+      separatorUsable_(SeparatorUsable(separator)),
       scanning_(separatorUsable_ &&
                 (qualifier == '\0' || separator.find(qualifier) == separator.npos)) {
     if (scanning_) {

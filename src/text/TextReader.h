@@ -59,6 +59,10 @@ class TByteFinder {
 // a stretch, which a qualifier followed by the delimiter (or any qualifier when there is no
 // delimiter) closes. A separator that is empty or holds a NUL byte never matches. A qualifier
 // or delimiter of #0 means none.
+inline bool SeparatorUsable(std::string_view separator) {
+    return !separator.empty() && separator.find('\0') == std::string_view::npos;
+}
+
 class TRecordCutter {
   public:
     TRecordCutter(std::string_view text, std::string_view separator, char qualifier,
