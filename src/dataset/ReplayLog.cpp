@@ -97,6 +97,12 @@ void TReplayLog::Clear() {
     replayable_ = true;
 }
 
+void TReplayLog::Truncate(std::size_t size) {
+    if (size >= writes_.size()) return;
+    values_.resize(writes_[size].First);
+    writes_.resize(size);
+}
+
 void TReplayLog::Get(std::size_t index, TWrite& out) const {
     const Entry& w = writes_[index];
     out.Kind = w.Kind;

@@ -37,6 +37,8 @@ class TReplayLog {
     void Add(TWriteKind kind, TRecordId id, const std::vector<Variant>* values,
              const TFieldFlags* assigned);
     void Clear();
+    // Keeps only the first `size` writes (the others were never written).
+    void Truncate(std::size_t size);
 
     std::size_t Size() const { return writes_.size(); }
     // False once a value was kept that cannot be packed (an array); the log is then of no use

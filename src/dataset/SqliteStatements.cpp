@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -128,6 +129,9 @@ void TSqliteStatements::Release() noexcept {
     inserts_.clear();
     lastInsert_ = nullptr;
     lastInsertPattern_.clear();
+    insertRows_.clear();
+    lastInsertRows_ = nullptr;
+    lastInsertRowsPattern_.clear();
     updates_.clear();
     lastUpdate_ = nullptr;
     lastUpdatePattern_.clear();
@@ -207,15 +211,19 @@ sqlite3_stmt* TSqliteStatements::RecNo() {
     return Prepare(recNo_, "SELECT count(*) FROM " + quotedTable_ + " WHERE " + rowid_ + " <= ?1");
 }
 
-sqlite3_stmt* TSqliteStatements::Insert(const TFieldFlags& assigned) {
-    if (lastInsert_ == nullptr || assigned != lastInsertPattern_) {
+TSqliteStmt& TSqliteStatements::PatternSlot(std::unordered_map<std::string, TSqliteStmt>& map,
+                                            const TFieldFlags& assigned, TSqliteStmt*& last,
+                                            TFieldFlags& lastPattern) {
+    if (last == nullptr || assigned != lastPattern) {
         key_.assign(assigned.size(), '0');
         for (std::size_t i = 0; i < assigned.size(); ++i) key_[i] = assigned[i] ? '1' : '0';
-        lastInsert_ = &inserts_[key_];
-        lastInsertPattern_ = assigned;
+        last = &map[key_];
+        lastPattern = assigned;
     }
-    TSqliteStmt& slot = *lastInsert_;
-    if (slot) return slot.get();
+    return *last;
+}
+
+std::string TSqliteStatements::InsertSql(const TFieldFlags& assigned, int rows) const {
     std::string cols, params;
     int n = 0;
     for (std::size_t i = 0; i < assigned.size(); ++i) {
@@ -224,19 +232,34 @@ sqlite3_stmt* TSqliteStatements::Insert(const TFieldFlags& assigned) {
         params += n ? ", ?" : "?";
         params += std::to_string(++n);
     }
-    return Prepare(
-        slot, n == 0 ? "INSERT INTO " + quotedTable_ + " DEFAULT VALUES"
-                     : "INSERT INTO " + quotedTable_ + " (" + cols + ") VALUES (" + params + ")");
+    if (n == 0) return "INSERT INTO " + quotedTable_ + " DEFAULT VALUES";
+    std::string values = "(" + params + ")";
+    for (int r = 1; r < rows; ++r) {
+        values += ", (";
+        for (int k = 1; k <= n; ++k) values += (k > 1 ? ", ?" : "?") + std::to_string(r * n + k);
+        values += ")";
+    }
+    return "INSERT INTO " + quotedTable_ + " (" + cols + ") VALUES " + values;
+}
+
+sqlite3_stmt* TSqliteStatements::Insert(const TFieldFlags& assigned) {
+    TSqliteStmt& slot = PatternSlot(inserts_, assigned, lastInsert_, lastInsertPattern_);
+    if (slot) return slot.get();
+    return Prepare(slot, InsertSql(assigned, 1));
+}
+
+sqlite3_stmt* TSqliteStatements::InsertRows(const TFieldFlags& assigned, int rows) {
+    TSqliteStmt& slot = PatternSlot(insertRows_, assigned, lastInsertRows_, lastInsertRowsPattern_);
+    // The kept statement is of the row count asked for when it has that many parameters.
+    const auto fields = static_cast<int>(
+        std::count_if(assigned.begin(), assigned.end(), [](char a) { return a != 0; }));
+    if (slot && sqlite3_bind_parameter_count(slot.get()) != rows * fields) slot.reset();
+    if (slot) return slot.get();
+    return Prepare(slot, InsertSql(assigned, rows));
 }
 
 sqlite3_stmt* TSqliteStatements::Update(const TFieldFlags& assigned) {
-    if (lastUpdate_ == nullptr || assigned != lastUpdatePattern_) {
-        key_.assign(assigned.size(), '0');
-        for (std::size_t i = 0; i < assigned.size(); ++i) key_[i] = assigned[i] ? '1' : '0';
-        lastUpdate_ = &updates_[key_];
-        lastUpdatePattern_ = assigned;
-    }
-    TSqliteStmt& slot = *lastUpdate_;
+    TSqliteStmt& slot = PatternSlot(updates_, assigned, lastUpdate_, lastUpdatePattern_);
     if (slot) return slot.get();
     std::string sets;
     int k = 0;

@@ -83,6 +83,10 @@ class TSqliteStatements {
     // Inserts the assigned fields, bound as ?1..?n in field order; the fields left out take
     // the table's defaults.
     sqlite3_stmt* Insert(const TFieldFlags& assigned);
+    // Inserts `rows` records of the same assigned fields in one statement (at least one field):
+    // the first record's values as ?1..?n, the next one's from ?n+1, and so on. One statement is
+    // kept per pattern, of the last row count asked for with it.
+    sqlite3_stmt* InsertRows(const TFieldFlags& assigned, int rows);
     // Updates the assigned fields (?1..?n in field order) of the record ?n+1, n being the
     // number of assigned fields (at least one).
     sqlite3_stmt* Update(const TFieldFlags& assigned);
@@ -98,6 +102,12 @@ class TSqliteStatements {
 
   private:
     sqlite3_stmt* Prepare(TSqliteStmt& slot, const std::string& sql);
+    // The slot of `map` for a pattern of assigned fields, through the last one asked for.
+    TSqliteStmt& PatternSlot(std::unordered_map<std::string, TSqliteStmt>& map,
+                             const TFieldFlags& assigned, TSqliteStmt*& last,
+                             TFieldFlags& lastPattern);
+    // INSERT INTO the table (the assigned columns) VALUES, `rows` records of parameters.
+    std::string InsertSql(const TFieldFlags& assigned, int rows) const;
     std::string ColumnList() const;
 
     sqlite3* db_ = nullptr;
@@ -113,6 +123,9 @@ class TSqliteStatements {
     // every row. (Elements of an unordered_map keep their address.)
     TSqliteStmt* lastInsert_ = nullptr;
     TFieldFlags lastInsertPattern_;
+    std::unordered_map<std::string, TSqliteStmt> insertRows_;  // as inserts_, many rows
+    TSqliteStmt* lastInsertRows_ = nullptr;
+    TFieldFlags lastInsertRowsPattern_;
     std::unordered_map<std::string, TSqliteStmt> updates_;
     TSqliteStmt* lastUpdate_ = nullptr;  // as lastInsert_: a keyed run repeats its pattern
     TFieldFlags lastUpdatePattern_;

@@ -62,6 +62,11 @@ std::string TSqliteTable::FileName() const {
     return (fs::path(databaseName_) / fs::path(tableName_)).string();
 }
 
+sqlite3* TSqliteTable::Handle() {
+    FlushInserts();
+    return db_;
+}
+
 bool TSqliteTable::InTransaction() const {
     return db_ != nullptr && sqlite3_get_autocommit(db_) == 0;
 }
@@ -186,6 +191,7 @@ std::string TSqliteTable::FailureText(const char* action, int rc) const {
 
 std::int64_t TSqliteTable::InternalRecordCount() {
     if (count_ < 0) {
+        FlushInserts();
         sqlite3_stmt* s = nullptr;
         const std::string sql = "SELECT count(*) FROM " + quotedTable_;
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK)
@@ -274,6 +280,7 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
     // The columns and their declared types.
     defs_.clear();
     quotedColumns_.clear();
+    notNull_.clear();
     std::string aliasColumn;
     {
         sqlite3_stmt* s = nullptr;
@@ -299,6 +306,7 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
             std::string declared = SqliteColumnText(s, 1);
             def.DataType = FieldTypeOf(declared, def.Size);
             bool notNull = sqlite3_column_int(s, 2) != 0;
+            notNull_.push_back(notNull ? 1 : 0);
             bool hasDefault = sqlite3_column_type(s, 3) != SQLITE_NULL;
             def.Required = notNull && !hasDefault;
             if (sqlite3_column_int(s, 4) > 0) {
@@ -362,6 +370,7 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         sqlite3_finalize(s);
     }
     statements_.Attach(db_, quotedTable_, rowid_, quotedColumns_);
+    batchFailed_ = false;
     pendingRows_ = 0;
     ForgetWrites();
     anchors_.clear();
@@ -372,6 +381,8 @@ void TSqliteTable::ReleaseConnection() noexcept {
     ++serial_;
     ++transactions_;
     located_.Forget();
+    batchRows_ = 0;
+    nextRowid_ = 0;
     statements_.Release();
     anchors_.clear();
     if (db_ != nullptr) {
@@ -432,6 +443,7 @@ bool TSqliteTable::BeginWrite() {
     Step(s, "start writing to");
     ++transactions_;
     pendingRows_ = 0;
+    nextRowid_ = 0;  // another connection may have written since our last transaction
     ForgetWrites();
     return false;
 }
@@ -458,6 +470,8 @@ void TSqliteTable::EndWrite() {
 void TSqliteTable::RollBack() noexcept {
     ++serial_;
     ++transactions_;
+    batchRows_ = 0;
+    nextRowid_ = 0;
     if (!InTransaction()) return;
     sqlite3_stmt* r = statements_.Rollback();
     if (r == nullptr) return;
@@ -479,6 +493,8 @@ void TSqliteTable::EndBulkSync() noexcept {
 
 void TSqliteTable::Commit() {
     if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) return;
+    FlushInserts();
+    if (sqlite3_get_autocommit(db_) != 0) return;  // a failed batch was written again
     ++serial_;
     ++transactions_;
     if (beforeCommit_) beforeCommit_(db_);
@@ -536,6 +552,8 @@ bool TSqliteTable::ReplayLog() noexcept {
     if (!log_.Replayable() || log_.Size() != static_cast<std::size_t>(pendingRows_)) return false;
     ++serial_;
     ++transactions_;
+    batchRows_ = 0;
+    nextRowid_ = 0;
     bool ok = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
     try {
         TReplayLog::TWrite w;
@@ -577,6 +595,7 @@ void TSqliteTable::Rewrite(const TReplayLog::TWrite& w) {
 // Records
 
 bool TSqliteTable::InternalSeek(TSeek how, TRecordId& id) {
+    FlushInserts();
     sqlite3_stmt* s = nullptr;
     switch (how) {
         case skFirst:
@@ -600,6 +619,7 @@ bool TSqliteTable::InternalSeek(TSeek how, TRecordId& id) {
 }
 
 bool TSqliteTable::InternalRead(TRecordId id, std::vector<Variant>& values) {
+    FlushInserts();
     sqlite3_stmt* s = Ready(statements_.Read());
     TStatementUse use(s);
     sqlite3_bind_int64(s, 1, id);
@@ -613,16 +633,23 @@ bool TSqliteTable::InternalRead(TRecordId id, std::vector<Variant>& values) {
 TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values,
                                        const TFieldFlags& assigned) {
     BeginWrite();
-    sqlite3_stmt* s = Ready(statements_.Insert(assigned));
-    {
-        TStatementUse use(s, TStatementUse::bsRebound);
-        int param = 0;
-        for (std::size_t i = 0; i < assigned.size(); ++i) {
-            if (assigned[i]) Bind(s, ++param, values[i], defs_[i].DataType);
+    TRecordId id = 0;
+    if (BatchesInsert(values, assigned)) {
+        id = BatchInsert(values, assigned);
+    } else {
+        FlushInserts();
+        sqlite3_stmt* s = Ready(statements_.Insert(assigned));
+        {
+            TStatementUse use(s, TStatementUse::bsRebound);
+            int param = 0;
+            for (std::size_t i = 0; i < assigned.size(); ++i) {
+                if (assigned[i]) Bind(s, ++param, values[i], defs_[i].DataType);
+            }
+            WriteStep(s, "post a record to");
         }
-        WriteStep(s, "post a record to");
+        id = sqlite3_last_insert_rowid(db_);
+        nextRowid_ = 0;  // the record may have been given its rowid
     }
-    TRecordId id = sqlite3_last_insert_rowid(db_);
     RememberWrite(TReplayLog::wkInsert, id, &values, &assigned);
     EndWrite();
     if (count_ >= 0) ++count_;
@@ -630,9 +657,172 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values,
     return id;
 }
 
+bool TSqliteTable::BatchesInsert(const std::vector<Variant>& values, const TFieldFlags& assigned) {
+    if (!ControlsDisabled() || !log_.Replayable() || batchFailed_) return false;
+    std::size_t fields = 0, bytes = 0;
+    for (std::size_t i = 0; i < assigned.size(); ++i) {
+        if (!assigned[i]) continue;
+        ++fields;
+        const Variant& v = values[i];
+        if (v.IsArray()) return false;
+        if (v.IsNullOrEmpty()) {
+            if (notNull_[i] != 0) return false;
+        } else if (quotedColumns_[i] == rowid_) {
+            return false;
+        } else if (v.IsText()) {
+            bytes += v.TextValue().size();
+        }
+    }
+    if (fields == 0 || bytes > kMaxBatchedBytes || !PlainInserts()) return false;
+    constexpr TRecordId kLastPredicted = INT64_MAX - static_cast<TRecordId>(kInsertBatch);
+    if (batchRows_ == 0 && nextRowid_ == 0) {
+        // Nothing waits: SQLite gives the table's largest rowid plus one (1 to an empty table).
+        // Below zero or near the end of the range (where SQLite picks one at random) no rowid
+        // is predicted, and the inserts go one by one.
+        sqlite3_stmt* s = Ready(statements_.Last());
+        TStatementUse use(s);
+        const TRecordId last = Step(s, "read") ? sqlite3_column_int64(s, 0) : 0;
+        nextRowid_ = last >= 0 && last < kLastPredicted ? last + 1 : -1;
+    }
+    return nextRowid_ > 0 && nextRowid_ < kLastPredicted;
+}
+
+TRecordId TSqliteTable::BatchInsert(const std::vector<Variant>& values,
+                                    const TFieldFlags& assigned) {
+    if (batchRows_ > 0 && (batchRows_ == batchCapacity_ || assigned != batchPattern_))
+        FlushInserts();
+    if (batchRows_ == 0) {
+        batchPattern_ = assigned;
+        const auto fields = static_cast<std::size_t>(
+            std::count_if(assigned.begin(), assigned.end(), [](char a) { return a != 0; }));
+        const auto variables =
+            static_cast<std::size_t>(sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+        batchCapacity_ = std::clamp<std::size_t>(variables / fields, 1, kInsertBatch);
+        batchFirst_ = nextRowid_;
+    }
+    if (batch_.size() <= batchRows_) batch_.emplace_back();
+    batch_[batchRows_++] = values;  // the copy reuses the kept record's buffers
+    return nextRowid_++;
+}
+
+void TSqliteTable::FlushInserts() {
+    if (batchRows_ == 0) return;
+    const std::size_t rows = batchRows_;
+    batchRows_ = 0;
+    ++serial_;
+    int rc = SQLITE_OK;
+    bool otherRowid = false;
+    const char* action = "post a record to";
+    // One statement for a full batch; the rows of a shorter one each by the insert of one row.
+    const bool together = rows == batchCapacity_ && rows > 1;
+    const std::size_t statements = together ? 1 : rows;
+    for (std::size_t k = 0; k < statements && rc == SQLITE_OK && !otherRowid; ++k) {
+        sqlite3_stmt* s = together ? statements_.InsertRows(batchPattern_, static_cast<int>(rows))
+                                   : statements_.Insert(batchPattern_);
+        if (s == nullptr) {
+            rc = statements_.PrepareError();
+            action = "prepare a statement for";
+            break;
+        }
+        TStatementUse use(s, TStatementUse::bsRebound);
+        int param = 0;
+        for (std::size_t r = together ? 0 : k; r < (together ? rows : k + 1); ++r) {
+            const std::vector<Variant>& values = batch_[r];
+            for (std::size_t i = 0; i < batchPattern_.size() && rc == SQLITE_OK; ++i) {
+                if (batchPattern_[i])
+                    rc = BindSqliteValue(s, ++param, values[i], defs_[i].DataType);
+            }
+        }
+        if (rc == SQLITE_OK && sqlite3_step(s) != SQLITE_DONE) rc = sqlite3_errcode(db_);
+        const TRecordId expected = batchFirst_ + static_cast<TRecordId>(together ? rows - 1 : k);
+        otherRowid = rc == SQLITE_OK && sqlite3_last_insert_rowid(db_) != expected;
+    }
+    if (rc == SQLITE_OK && !otherRowid) return;
+    if (otherRowid) {
+        // Cannot happen while the transaction holds the lock; should it, the transaction is
+        // written again from the replay log, which gives every record its posted rowid.
+        std::string text = Format(
+            "Cannot post a record to table '%s': SQLite did not give the records the rowids "
+            "they were posted with",
+            sqlTable_);
+        RollBack();
+        text += RecoverTakenBackWrites();
+        throw EDatabaseError(text);
+    }
+    // From here on every insert goes alone again, so that a failure that lasts (a full disk)
+    // fails each record at its own Post.
+    batchFailed_ = true;
+    std::string text = FailureText(action, rc);
+    if (WriteBatchAlone(rows, text)) return;
+    throw EDatabaseError(text);
+}
+
+bool TSqliteTable::WriteBatchAlone(std::size_t rows, std::string& text) {
+    // The batch's writes leave the replay log and the pending rows: they were not written.
+    log_.Truncate(log_.Size() - rows);
+    pendingRows_ -= static_cast<std::int64_t>(rows);
+    const std::int64_t lostBefore = lostRecords_;
+    // What SQLite took back with the batch is written again, as after a failing Post.
+    if (!InTransaction()) text += RecoverTakenBackWrites();
+    std::int64_t lost = 0;
+    TReplayLog::TWrite w;
+    w.Kind = TReplayLog::wkInsert;
+    w.Assigned = batchPattern_;
+    for (std::size_t r = 0; r < rows; ++r) {
+        w.Id = batchFirst_ + static_cast<TRecordId>(r);
+        w.Values.swap(batch_[r]);
+        bool written = false;
+        try {
+            BeginWrite();
+            Rewrite(w);  // with the rowid it was posted with, whatever became of the others
+            written = true;
+        } catch (const Exception&) {
+        }
+        if (written) {
+            log_.Add(TReplayLog::wkInsert, w.Id, &w.Values, &w.Assigned);
+            ++pendingRows_;
+            continue;
+        }
+        ++lost;
+        if (!InTransaction()) text += RecoverTakenBackWrites();
+    }
+    lostRecords_ += lost;
+    if (count_ >= 0) count_ -= lost;
+    if (lost > 0) {
+        anchors_.clear();
+        text += Format("; %lld posted record(s) could not be written and were lost",
+                       static_cast<long long>(lost));
+    }
+    return lostRecords_ == lostBefore;
+}
+
+bool TSqliteTable::PlainInserts() {
+    if (plainInsertsChecked_ == transactions_) return plainInserts_;
+    plainInsertsChecked_ = transactions_;
+    plainInserts_ = false;
+    const char* sql =
+        "SELECT (SELECT foreign_keys FROM pragma_foreign_keys) = 0 AND NOT EXISTS (SELECT 1 FROM "
+        "sqlite_master WHERE (type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE) OR (type = "
+        "'table' AND name = ?1 COLLATE NOCASE AND (sql LIKE '%check%' OR sql LIKE '%strict%' OR "
+        "sql LIKE '%autoincrement%' OR sql LIKE 'create virtual%'))) AND NOT EXISTS (SELECT 1 FROM "
+        "sqlite_temp_master WHERE "
+        "type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE) AND NOT EXISTS (SELECT 1 FROM "
+        "pragma_index_list(?1) AS l WHERE l.\"unique\" OR l.partial OR EXISTS (SELECT 1 FROM "
+        "pragma_index_xinfo(l.name) WHERE cid = -2)) AND NOT EXISTS (SELECT 1 FROM "
+        "pragma_table_xinfo(?1) WHERE hidden IN (2, 3))";
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
+        plainInserts_ = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == 1;
+    }
+    sqlite3_finalize(s);
+    return plainInserts_;
+}
+
 void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values,
                                   const TFieldFlags& assigned) {
     if (std::find(assigned.begin(), assigned.end(), true) == assigned.end()) return;
+    FlushInserts();
     // The record the last search found, when nothing has been written since and the search ran
     // in this same transaction (which holds the write lock, so no other connection wrote
     // either): its key columns that would be written as they are stay out of the update.
@@ -657,14 +847,19 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
     }
     // A new value of the rowid column moves the record.
     for (std::size_t i = 0; i < assigned.size(); ++i) {
-        if (assigned[i] && quotedColumns_[i] == rowid_) anchors_.clear();
+        if (assigned[i] && quotedColumns_[i] == rowid_) {
+            anchors_.clear();
+            nextRowid_ = 0;
+        }
     }
     RememberWrite(TReplayLog::wkUpdate, id, &values, &assigned);
     EndWrite();
 }
 
 void TSqliteTable::InternalDelete(TRecordId id) {
+    FlushInserts();
     BeginWrite();
+    nextRowid_ = 0;  // the largest rowid may be the one deleted
     sqlite3_stmt* s = Ready(statements_.Delete());
     {
         TStatementUse use(s);
@@ -682,6 +877,7 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes,
                                   const std::vector<Variant>& values, TLocateOptions options,
                                   TRecordId& found) {
     if (options != 0) return TDataSet::InternalLocate(fieldIndexes, values, options, found);
+    FlushInserts();
     sqlite3_stmt* s = Ready(statements_.Locate(fieldIndexes, values));
     TStatementUse use(s, TStatementUse::bsRebound);  // a statement per set of null values
     int param = 0;
@@ -718,6 +914,7 @@ bool TSqliteTable::UpdatesStayInTheRow() {
 }
 
 std::int64_t TSqliteTable::InternalRecNo(TRecordId id) {
+    FlushInserts();
     sqlite3_stmt* s = Ready(statements_.RecNo());
     TStatementUse use(s);
     sqlite3_bind_int64(s, 1, id);
@@ -736,6 +933,7 @@ void TSqliteTable::ReadRecords(std::int64_t first, std::int64_t count,
     out.clear();
     if (!Active()) throw EDatabaseError(msg::kDataSetClosed);
     if (first < 0 || count <= 0) return;
+    FlushInserts();
     // Start from the nearest known position at or before `first` (a keyset on the rowid), so
     // paging through millions of rows does not count them again for every page.
     std::int64_t pos = 0;

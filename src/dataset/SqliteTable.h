@@ -8,8 +8,12 @@
 // The writes of an open stretch are also kept in a replay log (ReplayLog.h): when a failure (a
 // full disk, a size cap) makes SQLite take back the whole transaction, they are written again
 // and committed at once, so only the failing write is lost. A stretch commits on its own after
-// kMaxPendingWrites writes, which bounds that memory. The prepared statements live in
-// TSqliteStatements (SqliteStatements.h).
+// kMaxPendingWrites writes, which bounds that memory. In such a stretch, inserts that cannot
+// fail on their own (see BatchesInsert) wait in a batch and go to SQLite kInsertBatch at a time,
+// in one statement: SQLite's work per statement is then paid once per batch. Every read, every
+// other write, a commit and Handle() write the waiting inserts first, so nothing that reads the
+// table sees a difference. The prepared statements live in TSqliteStatements
+// (SqliteStatements.h).
 // The file is never created or altered by opening it, and opening changes no process-wide
 // setting of SQLite: that is ConfigureProcess, called once by the programs.
 #pragma once
@@ -34,6 +38,11 @@ class TSqliteTable : public TDataSet {
   public:
     // The writes a bulk stretch keeps uncommitted at most; the next write commits them first.
     static constexpr std::size_t kMaxPendingWrites = 65536;
+    // The inserts of a bulk stretch written together at most, in one statement.
+    static constexpr std::size_t kInsertBatch = 64;
+    // A record of more text than this is written at its own Post, never batched: a batch stays
+    // small, and a large record that does not fit fails where it is posted.
+    static constexpr std::size_t kMaxBatchedBytes = 8192;
 
     // Sets SQLite up for the whole process: its memory statistics, which take a process-wide
     // mutex on every allocation and which nothing here reads, are switched off. Due once, at
@@ -69,7 +78,9 @@ class TSqliteTable : public TDataSet {
     void SetReadOnly(bool readOnly);
 
     // The connection while open (nullptr when closed), for callers that need SQLite itself.
-    sqlite3* Handle() const { return db_; }
+    // Inserts waiting in a batch are written first, so that the connection holds every record
+    // posted; that write may fail, as a Post would (EDatabaseError).
+    sqlite3* Handle();
     // Whether posted records wait in an open write transaction.
     bool InTransaction() const;
     // Called on the connection inside every write transaction right before it commits (also
@@ -157,6 +168,28 @@ class TSqliteTable : public TDataSet {
                        const std::vector<Variant>* values, const TFieldFlags* assigned);
     void ForgetWrites();
     void ForgetAnchorsFrom(TRecordId id);
+    // Whether this insert may wait in the batch: in a bulk stretch whose writes can be written
+    // again, into a table whose inserts cannot fail on a record's values (PlainInserts), a
+    // record of at least one field with no value that could fail it: no array, no null for a
+    // NOT NULL column, no value for the rowid column, and not too large.
+    bool BatchesInsert(const std::vector<Variant>& values, const TFieldFlags& assigned);
+    // Keeps an insert in the batch and returns the rowid SQLite gives it: the table's largest
+    // rowid plus one, as SQLite's own choice for a table without AUTOINCREMENT (the write
+    // transaction holds the lock, so no other connection inserts meanwhile).
+    TRecordId BatchInsert(const std::vector<Variant>& values, const TFieldFlags& assigned);
+    // Writes the batch's inserts, which were posted already and are in the replay log. When
+    // that fails, WriteBatchAlone writes them again; what it could not write is raised.
+    void FlushInserts();
+    // After the batch of `rows` records failed as a whole: writes each record on its own, as
+    // its Post would have, with the rowid it was posted with; first, when SQLite took back the
+    // whole transaction, the writes before the batch are written again from the replay log. A
+    // record that fails is lost (LostRecords, and what SQLite took back with it is written
+    // again). Adds to `text` what was lost; true when nothing was.
+    bool WriteBatchAlone(std::size_t rows, std::string& text);
+    // Whether no insert into this table can fail on the values of its record: no trigger, no
+    // CHECK or STRICT table, no AUTOINCREMENT, no unique, partial or expression index, no
+    // generated column, foreign keys not enforced. Read once per write transaction.
+    bool PlainInserts();
     // Whether updating a column of this table does nothing beyond storing the value: no
     // trigger on the table, no CHECK constraint, no foreign keys enforced, a UTF-8 file. Read
     // once per write transaction, in which no other connection can change the schema.
@@ -186,6 +219,19 @@ class TSqliteTable : public TDataSet {
     bool plainUpdates_ = false;
     TLocatedRecord located_;  // the last search's record, in the open transaction
     TFieldFlags unchanged_;   // reused: an update's fields less the unchanged key fields
+
+    std::vector<char> notNull_;                       // per field: the column is NOT NULL
+    std::uint64_t plainInsertsChecked_ = UINT64_MAX;  // transactions_ when last read
+    bool plainInserts_ = false;
+    // The batch: copies of the records waiting (buffers kept between batches), their count,
+    // their assigned fields, how many one statement takes, and the rowid of the first.
+    std::vector<std::vector<Variant>> batch_;
+    std::size_t batchRows_ = 0;
+    TFieldFlags batchPattern_;
+    std::size_t batchCapacity_ = 0;
+    TRecordId batchFirst_ = 0;
+    TRecordId nextRowid_ = 0;   // the rowid SQLite gives the next insert; 0: to be read
+    bool batchFailed_ = false;  // a batch failed since the table opened: no more batches
 
     TReplayLog log_;         // the writes of the open transaction (in a bulk stretch)
     bool wal_ = false;       // the file is in WAL mode
