@@ -288,6 +288,15 @@ class TDataSet : public TComponent {
     void CheckInactive() const;
     // Makes the fields match the definitions; unchanged leading fields keep their objects.
     void SetFieldDefs(const std::vector<TFieldDef>& defs);
+    // For InternalInsert: when `values` is the record being posted, swaps it with `other` (of
+    // as many values) and returns true. The record is not read again once posted, so an engine
+    // that keeps the values takes them instead of copying them.
+    bool TakePostedValues(const std::vector<Variant>& values,
+                          std::vector<Variant>& other) noexcept {
+        if (&values != &buffer_ || other.size() != buffer_.size()) return false;
+        buffer_.swap(other);
+        return true;
+    }
 
   private:
     friend class TField;

@@ -1,5 +1,6 @@
 #include "dataset/ReplayLog.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -10,9 +11,9 @@ namespace {
 constexpr char kNotAssigned = '\xFF';
 
 template <typename T>
-T Unpack(const std::string& in, std::size_t& pos) {
+T Unpack(const char* in, std::size_t& pos) {
     T v;
-    std::memcpy(&v, in.data() + pos, sizeof v);
+    std::memcpy(&v, in + pos, sizeof v);
     pos += sizeof v;
     return v;
 }
@@ -22,7 +23,7 @@ T Unpack(const std::string& in, std::size_t& pos) {
 void TReplayLog::Add(TWriteKind kind, TRecordId id, const std::vector<Variant>* values,
                      const TFieldFlags* assigned) {
     const std::size_t n = values == nullptr ? 0 : values->size();
-    writes_.push_back({kind, static_cast<std::uint32_t>(n), id, values_.size()});
+    writes_.push_back({kind, static_cast<std::uint32_t>(n), id, size_});
     if (values == nullptr) return;
     // The record's bytes are counted first and written into the buffer grown once.
     std::size_t bytes = n;  // a kind byte per field
@@ -50,9 +51,7 @@ void TReplayLog::Add(TWriteKind kind, TRecordId id, const std::vector<Variant>* 
                 break;
         }
     }
-    const std::size_t first = values_.size();
-    values_.resize(first + bytes);
-    char* out = values_.data() + first;
+    char* out = Extend(bytes);
     auto put = [&out](const void* p, std::size_t size) {
         std::memcpy(out, p, size);
         out += size;
@@ -91,15 +90,29 @@ void TReplayLog::Add(TWriteKind kind, TRecordId id, const std::vector<Variant>* 
     }
 }
 
+char* TReplayLog::Extend(std::size_t bytes) {
+    if (size_ + bytes > capacity_) {
+        const std::size_t capacity =
+            std::max(size_ + bytes, std::max<std::size_t>(capacity_ * 2, 4096));
+        auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+        if (size_ > 0) std::memcpy(grown.get(), values_.get(), size_);
+        values_ = std::move(grown);
+        capacity_ = capacity;
+    }
+    char* out = values_.get() + size_;
+    size_ += bytes;
+    return out;
+}
+
 void TReplayLog::Clear() {
     writes_.clear();
-    values_.clear();
+    size_ = 0;
     replayable_ = true;
 }
 
 void TReplayLog::Truncate(std::size_t size) {
     if (size >= writes_.size()) return;
-    values_.resize(writes_[size].First);
+    size_ = writes_[size].First;
     writes_.resize(size);
 }
 
@@ -109,9 +122,10 @@ void TReplayLog::Get(std::size_t index, TWrite& out) const {
     out.Id = w.Id;
     out.Values.assign(w.Fields, Variant());
     out.Assigned.assign(w.Fields, 0);
+    const char* values = values_.get();
     std::size_t pos = w.First;
     for (std::size_t i = 0; i < w.Fields; ++i) {
-        const char kind = values_[pos++];
+        const char kind = values[pos++];
         if (kind == kNotAssigned) continue;
         out.Assigned[i] = 1;
         Variant& value = out.Values[i];
@@ -120,20 +134,20 @@ void TReplayLog::Get(std::size_t index, TWrite& out) const {
                 value = Variant::Null();
                 break;
             case Variant::vkInteger:
-                value = Variant(Unpack<std::int32_t>(values_, pos));
+                value = Variant(Unpack<std::int32_t>(values, pos));
                 break;
             case Variant::vkReal:
-                value = Variant(Unpack<double>(values_, pos));
+                value = Variant(Unpack<double>(values, pos));
                 break;
             case Variant::vkDateTime:
-                value = Variant::FromDateTime(Unpack<double>(values_, pos));
+                value = Variant::FromDateTime(Unpack<double>(values, pos));
                 break;
             case Variant::vkBoolean:
-                value = Variant(values_[pos++] != 0);
+                value = Variant(values[pos++] != 0);
                 break;
             case Variant::vkText: {
-                const auto size = Unpack<std::size_t>(values_, pos);
-                value = Variant(std::string_view(values_).substr(pos, size));
+                const auto size = Unpack<std::size_t>(values, pos);
+                value = Variant(std::string_view(values + pos, size));
                 pos += size;
                 break;
             }

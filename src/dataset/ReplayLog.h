@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,14 @@ class TReplayLog {
         TRecordId Id;
         std::size_t First;
     };
+    // Room for `bytes` more bytes at the end of the values, which grow by them; what was written
+    // before stays. The buffer is not cleared when it grows, which a string's resize would do.
+    char* Extend(std::size_t bytes);
+
     std::vector<Entry> writes_;
-    std::string values_;
+    std::unique_ptr<char[]> values_;
+    std::size_t size_ = 0;      // bytes of values_ in use
+    std::size_t capacity_ = 0;  // bytes of values_
     bool replayable_ = true;
 };
 

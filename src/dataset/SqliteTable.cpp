@@ -370,6 +370,10 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         sqlite3_finalize(s);
     }
     statements_.Attach(db_, quotedTable_, rowid_, quotedColumns_);
+    rowidField_ = -1;
+    for (std::size_t i = 0; i < quotedColumns_.size(); ++i) {
+        if (quotedColumns_[i] == rowid_) rowidField_ = static_cast<int>(i);
+    }
     batchFailed_ = false;
     pendingRows_ = 0;
     ForgetWrites();
@@ -634,8 +638,10 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values,
                                        const TFieldFlags& assigned) {
     BeginWrite();
     TRecordId id = 0;
+    const std::vector<Variant>* posted = &values;
     if (BatchesInsert(values, assigned)) {
         id = BatchInsert(values, assigned);
+        posted = &batch_[batchRows_ - 1];  // where BatchInsert keeps the values
     } else {
         FlushInserts();
         sqlite3_stmt* s = Ready(statements_.Insert(assigned));
@@ -650,7 +656,7 @@ TRecordId TSqliteTable::InternalInsert(const std::vector<Variant>& values,
         id = sqlite3_last_insert_rowid(db_);
         nextRowid_ = 0;  // the record may have been given its rowid
     }
-    RememberWrite(TReplayLog::wkInsert, id, &values, &assigned);
+    RememberWrite(TReplayLog::wkInsert, id, posted, &assigned);
     EndWrite();
     if (count_ >= 0) ++count_;
     ForgetAnchorsFrom(id);
@@ -667,7 +673,7 @@ bool TSqliteTable::BatchesInsert(const std::vector<Variant>& values, const TFiel
         if (v.IsArray()) return false;
         if (v.IsNullOrEmpty()) {
             if (notNull_[i] != 0) return false;
-        } else if (quotedColumns_[i] == rowid_) {
+        } else if (static_cast<int>(i) == rowidField_) {
             return false;
         } else if (v.IsText()) {
             bytes += v.TextValue().size();
@@ -701,7 +707,9 @@ TRecordId TSqliteTable::BatchInsert(const std::vector<Variant>& values,
         batchFirst_ = nextRowid_;
     }
     if (batch_.size() <= batchRows_) batch_.emplace_back();
-    batch_[batchRows_++] = values;  // the copy reuses the kept record's buffers
+    std::vector<Variant>& kept = batch_[batchRows_++];
+    kept.resize(values.size());
+    if (!TakePostedValues(values, kept)) kept = values;  // `values` may now hold what `kept` held
     return nextRowid_++;
 }
 

@@ -220,7 +220,8 @@ class TSqliteTable : public TDataSet {
     TLocatedRecord located_;  // the last search's record, in the open transaction
     TFieldFlags unchanged_;   // reused: an update's fields less the unchanged key fields
 
-    std::vector<char> notNull_;                       // per field: the column is NOT NULL
+    std::vector<char> notNull_;  // per field: the column is NOT NULL
+    int rowidField_ = -1;        // the field that is the rowid (an alias column), else -1
     std::uint64_t plainInsertsChecked_ = UINT64_MAX;  // transactions_ when last read
     bool plainInserts_ = false;
     // The batch: copies of the records waiting (buffers kept between batches), their count,
