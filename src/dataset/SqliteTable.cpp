@@ -497,16 +497,25 @@ void TSqliteTable::EndBulkSync() noexcept {
 
 void TSqliteTable::Commit() {
     if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) return;
-    FlushInserts();
-    if (sqlite3_get_autocommit(db_) != 0) return;  // a failed batch was written again
-    ++serial_;
-    ++transactions_;
-    if (beforeCommit_) beforeCommit_(db_);
-    sqlite3_stmt* s = Ready(statements_.Commit());
-    TStatementUse use(s);
-    Step(s, "commit the records of");
-    pendingRows_ = 0;
-    ForgetWrites();
+    // Records of a batch that cannot be written are lost; the others are committed all the
+    // same, and then the loss is raised.
+    std::string lost;
+    try {
+        FlushInserts();
+    } catch (const EDatabaseError& e) {
+        lost = e.Message();
+    }
+    if (sqlite3_get_autocommit(db_) == 0) {
+        ++serial_;
+        ++transactions_;
+        if (beforeCommit_) beforeCommit_(db_);
+        sqlite3_stmt* s = Ready(statements_.Commit());
+        TStatementUse use(s);
+        Step(s, "commit the records of");
+        pendingRows_ = 0;
+        ForgetWrites();
+    }
+    if (!lost.empty()) throw EDatabaseError(lost);
 }
 
 void TSqliteTable::WriteStep(sqlite3_stmt* s, const char* action) {
@@ -724,6 +733,7 @@ void TSqliteTable::FlushInserts() {
     // One statement for a full batch; the rows of a shorter one each by the insert of one row.
     const bool together = rows == batchCapacity_ && rows > 1;
     const std::size_t statements = together ? 1 : rows;
+    std::size_t written = 0;  // the records written before a failure
     for (std::size_t k = 0; k < statements && rc == SQLITE_OK && !otherRowid; ++k) {
         sqlite3_stmt* s = together ? statements_.InsertRows(batchPattern_, static_cast<int>(rows))
                                    : statements_.Insert(batchPattern_);
@@ -744,6 +754,7 @@ void TSqliteTable::FlushInserts() {
         if (rc == SQLITE_OK && sqlite3_step(s) != SQLITE_DONE) rc = sqlite3_errcode(db_);
         const TRecordId expected = batchFirst_ + static_cast<TRecordId>(together ? rows - 1 : k);
         otherRowid = rc == SQLITE_OK && sqlite3_last_insert_rowid(db_) != expected;
+        if (rc == SQLITE_OK && !together) written = k + 1;
     }
     if (rc == SQLITE_OK && !otherRowid) return;
     if (otherRowid) {
@@ -761,22 +772,22 @@ void TSqliteTable::FlushInserts() {
     // fails each record at its own Post.
     batchFailed_ = true;
     std::string text = FailureText(action, rc);
-    if (WriteBatchAlone(rows, text)) return;
+    if (WriteBatchAlone(rows, written, text)) return;
     throw EDatabaseError(text);
 }
 
-bool TSqliteTable::WriteBatchAlone(std::size_t rows, std::string& text) {
-    // The batch's writes leave the replay log and the pending rows: they were not written.
-    log_.Truncate(log_.Size() - rows);
-    pendingRows_ -= static_cast<std::int64_t>(rows);
+bool TSqliteTable::WriteBatchAlone(std::size_t rows, std::size_t written, std::string& text) {
+    // The batch's writes that were not written leave the replay log and the pending rows.
+    log_.Truncate(log_.Size() - (rows - written));
+    pendingRows_ -= static_cast<std::int64_t>(rows - written);
     const std::int64_t lostBefore = lostRecords_;
-    // What SQLite took back with the batch is written again, as after a failing Post.
+    // What SQLite took back with the failure is written again, as after a failing Post.
     if (!InTransaction()) text += RecoverTakenBackWrites();
     std::int64_t lost = 0;
     TReplayLog::TWrite w;
     w.Kind = TReplayLog::wkInsert;
     w.Assigned = batchPattern_;
-    for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t r = written; r < rows; ++r) {
         w.Id = batchFirst_ + static_cast<TRecordId>(r);
         w.Values.swap(batch_[r]);
         bool written = false;

@@ -180,12 +180,12 @@ class TSqliteTable : public TDataSet {
     // Writes the batch's inserts, which were posted already and are in the replay log. When
     // that fails, WriteBatchAlone writes them again; what it could not write is raised.
     void FlushInserts();
-    // After the batch of `rows` records failed as a whole: writes each record on its own, as
-    // its Post would have, with the rowid it was posted with; first, when SQLite took back the
-    // whole transaction, the writes before the batch are written again from the replay log. A
-    // record that fails is lost (LostRecords, and what SQLite took back with it is written
-    // again). Adds to `text` what was lost; true when nothing was.
-    bool WriteBatchAlone(std::size_t rows, std::string& text);
+    // After the batch of `rows` records failed, the first `written` of them written: writes each
+    // other record on its own, as its Post would have, with the rowid it was posted with;
+    // first, when SQLite took back the whole transaction, the writes before are written again
+    // from the replay log. A record that fails is lost (LostRecords, and what SQLite took back
+    // with it is written again). Adds to `text` what was lost; true when nothing was.
+    bool WriteBatchAlone(std::size_t rows, std::size_t written, std::string& text);
     // Whether no insert into this table can fail on the values of its record: no trigger, no
     // CHECK or STRICT table, no AUTOINCREMENT, no unique, partial or expression index, no
     // generated column, foreign keys not enforced. Read once per write transaction.

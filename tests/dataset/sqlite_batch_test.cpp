@@ -184,6 +184,110 @@ TEST_P(SqliteBatch, AStretchAnswersAndStoresAsPostingRecordByRecord) {
     }
 }
 
+// A batch that no longer fits (the file may not grow) when a flush writes it: the records
+// that fit are written in their order and committed with those before, the others are lost and
+// counted, the flush raises the loss, and from then on each record fails at its own post.
+TEST(SqliteBatchFailure, TheRecordsThatFitAreCommittedAndTheOthersCountedLost) {
+    TempDir dir;
+    const std::string file = dir.File("t.db");
+    Sql(file, "CREATE TABLE t (A TEXT, B INTEGER, C TEXT);");
+    TSqliteTable t;
+    t.SetDatabaseName(dir.Path().string());
+    t.SetTableName("t.db");
+    t.Open();
+    auto post = [&](int i) {
+        t.Append();
+        t.FieldByName("A")->SetValue(Variant(std::string(100, 'a')));
+        t.FieldByName("B")->SetValue(Variant(i));
+        t.Post();
+    };
+    t.DisableControls();
+    for (int i = 1; i <= 10; ++i) post(i);
+    t.FlushBuffers();
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(t.Handle(), "PRAGMA page_count", -1, &s, nullptr);
+    sqlite3_step(s);
+    const std::string cap = "PRAGMA max_page_count = " + std::to_string(sqlite3_column_int64(s, 0));
+    sqlite3_finalize(s);
+    ASSERT_EQ(sqlite3_exec(t.Handle(), cap.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    const int kBatched = static_cast<int>(TSqliteTable::kInsertBatch) - 4;
+    for (int i = 11; i < 11 + kBatched; ++i) post(i);  // more than the last page holds
+    EXPECT_EQ(t.LostRecords(), 0);
+    std::string error;
+    try {
+        t.FlushBuffers();
+    } catch (const Exception& e) {
+        error = e.Message();
+    }
+    EXPECT_NE(error.find("could not be written and were lost"), std::string::npos) << error;
+    const std::int64_t lost = t.LostRecords();
+    EXPECT_GT(lost, 0);
+    EXPECT_LT(lost, kBatched);
+    // Committed: another connection sees the first records in their order, and no others.
+    std::string expected;
+    for (int i = 1; i <= 10 + kBatched - lost; ++i) expected += std::to_string(i) + "\n";
+    EXPECT_EQ(Sql(file, "SELECT B FROM t ORDER BY rowid;"), expected);
+    // The next record fails where it is posted.
+    std::string next;
+    try {
+        post(1000);
+    } catch (const Exception& e) {
+        next = e.Message();
+        t.Cancel();
+    }
+    EXPECT_NE(next.find("full"), std::string::npos) << next;
+    EXPECT_EQ(t.LostRecords(), lost);
+    t.EnableControls();
+    t.Close();
+    EXPECT_EQ(Sql(file, "SELECT count(*) FROM t;"), std::to_string(10 + kBatched - lost) + "\n");
+}
+
+// A batch whose statement fails on some of its records while the transaction goes on (here
+// texts over a length limit set meanwhile): the others are written, the flush commits them and
+// then raises the loss, and a record over the limit then fails at its own post.
+TEST(SqliteBatchFailure, AFlushCommitsWhatItWroteBeforeItRaisesTheLoss) {
+    TempDir dir;
+    const std::string file = dir.File("t.db");
+    Sql(file, "CREATE TABLE t (A TEXT, B INTEGER);");
+    TSqliteTable t;
+    t.SetDatabaseName(dir.Path().string());
+    t.SetTableName("t.db");
+    t.Open();
+    auto post = [&](int i) {
+        t.Append();
+        t.FieldByName("A")->SetValue(Variant(std::string(i % 3 == 0 ? 2000 : 10, 'a')));
+        t.FieldByName("B")->SetValue(Variant(i));
+        t.Post();
+    };
+    t.DisableControls();
+    sqlite3_limit(t.Handle(), SQLITE_LIMIT_LENGTH, 1000);  // after the batch's first record
+    for (int i = 1; i <= 30; ++i) post(i);
+    std::string error;
+    try {
+        t.FlushBuffers();
+    } catch (const Exception& e) {
+        error = e.Message();
+    }
+    EXPECT_NE(error.find("10 posted record(s) could not be written"), std::string::npos) << error;
+    EXPECT_EQ(t.LostRecords(), 10);
+    std::string expected;
+    for (int i = 1; i <= 30; ++i) {
+        if (i % 3 != 0) expected += std::to_string(i) + "\n";
+    }
+    EXPECT_EQ(Sql(file, "SELECT B FROM t ORDER BY rowid;"), expected);  // committed
+    std::string next;
+    try {
+        post(33);
+    } catch (const Exception& e) {
+        next = e.Message();
+        t.Cancel();
+    }
+    EXPECT_NE(next.find("too big"), std::string::npos) << next;
+    t.EnableControls();
+    t.Close();
+    EXPECT_EQ(t.LostRecords(), 10);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Schemas, SqliteBatch,
     ::testing::Values(
