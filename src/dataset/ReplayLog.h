@@ -42,6 +42,8 @@ class TReplayLog {
     void Truncate(std::size_t size);
 
     std::size_t Size() const { return writes_.size(); }
+    // The bytes the kept values take.
+    std::size_t Bytes() const { return size_; }
     // False once a value was kept that cannot be packed (an array); the log is then of no use
     // for writing the transaction again.
     bool Replayable() const { return replayable_; }

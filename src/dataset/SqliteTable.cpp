@@ -432,7 +432,7 @@ bool TSqliteTable::BeginWrite() {
     CheckWritable();
     ++serial_;
     if (sqlite3_get_autocommit(db_) == 0) {
-        if (log_.Size() < kMaxPendingWrites) return true;
+        if (log_.Size() < kMaxPendingWrites && log_.Bytes() < kMaxPendingBytes) return true;
         // A long stretch commits on its own before its next write, which bounds what a failure
         // can take back. When this commit fails, the record about to be written is not
         // written, so its caller's Cancel discards it.

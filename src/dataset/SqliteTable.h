@@ -8,14 +8,14 @@
 // The writes of an open stretch are also kept in a replay log (ReplayLog.h): when a failure (a
 // full disk, a size cap) makes SQLite take back the whole transaction, they are written again
 // and committed at once, so only the failing write is lost. A stretch commits on its own after
-// kMaxPendingWrites writes, which bounds that memory. In such a stretch, inserts that cannot
-// fail on their own (see BatchesInsert) wait in a batch and go to SQLite kInsertBatch at a time,
-// in one statement: SQLite's work per statement is then paid once per batch. Every read, every
-// other write, a commit and Handle() write the waiting inserts first, so nothing that reads the
-// table sees a difference. The prepared statements live in TSqliteStatements
-// (SqliteStatements.h).
-// The file is never created or altered by opening it, and opening changes no process-wide
-// setting of SQLite: that is ConfigureProcess, called once by the programs.
+// kMaxPendingWrites writes or kMaxPendingBytes of values, which bounds that memory. In such a
+// stretch, inserts that cannot fail on their own (see BatchesInsert) wait in a batch and go to
+// SQLite kInsertBatch at a time, in one statement: SQLite's work per statement is then paid once
+// per batch. Every read, every other write, a commit and Handle() write the waiting inserts first,
+// so nothing that reads the table sees a difference. The prepared statements live in
+// TSqliteStatements (SqliteStatements.h). The file is never created or altered by opening it, and
+// opening changes no process-wide setting of SQLite: that is ConfigureProcess, called once by the
+// programs.
 #pragma once
 
 #include <cstdint>
@@ -36,8 +36,10 @@ namespace qel {
 
 class TSqliteTable : public TDataSet {
   public:
-    // The writes a bulk stretch keeps uncommitted at most; the next write commits them first.
+    // The writes a bulk stretch keeps uncommitted at most, and the bytes of their values; the
+    // next write commits them first.
     static constexpr std::size_t kMaxPendingWrites = 65536;
+    static constexpr std::size_t kMaxPendingBytes = 32 * 1024 * 1024;
     // The inserts of a bulk stretch written together at most, in one statement.
     static constexpr std::size_t kInsertBatch = 64;
     // A record of more text than this is written at its own Post, never batched: a batch stays

@@ -304,6 +304,29 @@ TEST_F(SqliteTable, FailedPostStoresNothingAndKeepsEarlierRecords) {
     t->Cancel();
 }
 
+// A stretch of long records commits on its own once their values reach kMaxPendingBytes, long
+// before kMaxPendingWrites records: what it keeps for writing again stays bounded in memory.
+TEST_F(SqliteTable, AStretchOfLongRecordsCommitsOnceTheirBytesReachTheBound) {
+    Shell(dir_, Path("long.db"), "CREATE TABLE long (V TEXT);");
+    auto t = OpenTable("long.db");
+    const std::size_t kBytes = 256 * 1024;
+    const std::size_t kPerCommit = TSqliteTable::kMaxPendingBytes / kBytes;
+    int commits = 0;
+    t->SetBeforeCommit([&](sqlite3*) { ++commits; });
+    t->DisableControls();
+    for (std::size_t i = 0; i < kPerCommit + 10; ++i) {
+        t->Append();
+        t->FieldByName("V")->SetValue(
+            Variant(std::string(kBytes, static_cast<char>('a' + i % 26))));
+        t->Post();
+    }
+    EXPECT_EQ(commits, 1);
+    t->EnableControls();
+    EXPECT_EQ(commits, 2);
+    EXPECT_EQ(Shell(dir_, Path("long.db"), "SELECT count(*) FROM long;"),
+              std::to_string(kPerCommit + 10));
+}
+
 // The writes a bulk transaction keeps for writing again after a full disk come back with
 // every kind of value as it was posted (the rows before the failing one are compared with a
 // stretch that did not fail).
