@@ -8,32 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "SqlOnFile.h"
 #include "TableFactory.h"
 #include "core/Errors.h"
 
 namespace qel {
 namespace {
 
+using test::Sql;
 using test::TempDir;
 
-std::string Sql(const std::string& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::string out;
-    char* error = nullptr;
-    auto row = [](void* p, int n, char** values, char**) {
-        auto& text = *static_cast<std::string*>(p);
-        for (int i = 0; i < n; ++i)
-            text += (i ? "|" : "") + std::string(values[i] ? values[i] : "");
-        text += "\n";
-        return 0;
-    };
-    if (sqlite3_exec(db, sql.c_str(), row, &out, &error) != SQLITE_OK) {
-        ADD_FAILURE() << sql << ": " << (error ? error : "");
-        sqlite3_free(error);
-    }
-    sqlite3_close_v2(db);
-    return out;
+// Opens the table t of the file `name` in `dir`.
+void OpenTable(TSqliteTable& t, const TempDir& dir, const std::string& name) {
+    t.SetDatabaseName(dir.Path().string());
+    t.SetTableName(name);
+    t.SetRequestedTable("t");
+    t.Open();
 }
 
 // Counts the insert statements run (a trigger's program reports itself as a "--" comment).
@@ -68,10 +58,7 @@ TEST_P(SqliteBatch, AStretchAnswersAndStoresAsPostingRecordByRecord) {
             const std::string name = "s" + std::to_string(seed) + "-" + std::to_string(stretch);
             Sql(dir.File(name + ".db"), schema.sql);
             TSqliteTable t;
-            t.SetDatabaseName(dir.Path().string());
-            t.SetTableName(name + ".db");
-            t.SetRequestedTable("t");
-            t.Open();
+            OpenTable(t, dir, name + ".db");
             sqlite3_trace_v2(t.Handle(), SQLITE_TRACE_STMT, CountInserts, &inserts[stretch]);
             // A commit for every post outside the stretch: not waiting for the disk keeps the
             // test quick and changes nothing else.
@@ -192,9 +179,7 @@ TEST(SqliteBatchFailure, TheRecordsThatFitAreCommittedAndTheOthersCountedLost) {
     const std::string file = dir.File("t.db");
     Sql(file, "CREATE TABLE t (A TEXT, B INTEGER, C TEXT);");
     TSqliteTable t;
-    t.SetDatabaseName(dir.Path().string());
-    t.SetTableName("t.db");
-    t.Open();
+    OpenTable(t, dir, "t.db");
     auto post = [&](int i) {
         t.Append();
         t.FieldByName("A")->SetValue(Variant(std::string(100, 'a')));
@@ -250,9 +235,7 @@ TEST(SqliteBatchFailure, AFlushCommitsWhatItWroteBeforeItRaisesTheLoss) {
     const std::string file = dir.File("t.db");
     Sql(file, "CREATE TABLE t (A TEXT, B INTEGER);");
     TSqliteTable t;
-    t.SetDatabaseName(dir.Path().string());
-    t.SetTableName("t.db");
-    t.Open();
+    OpenTable(t, dir, "t.db");
     auto post = [&](int i) {
         t.Append();
         t.FieldByName("A")->SetValue(Variant(std::string(i % 3 == 0 ? 2000 : 10, 'a')));

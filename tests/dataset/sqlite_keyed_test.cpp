@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "SqlOnFile.h"
 #include "TableFactory.h"
 #include "core/DateTime.h"
 #include "core/Errors.h"
@@ -15,28 +16,8 @@
 namespace qel {
 namespace {
 
+using test::Sql;
 using test::TempDir;
-
-// Runs SQL on a file through a connection of its own; returns the rows as "a|b" lines.
-std::string Sql(const std::string& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    std::string out;
-    char* error = nullptr;
-    auto row = [](void* p, int n, char** values, char**) {
-        auto& text = *static_cast<std::string*>(p);
-        for (int i = 0; i < n; ++i)
-            text += (i ? "|" : "") + std::string(values[i] ? values[i] : "");
-        text += "\n";
-        return 0;
-    };
-    if (sqlite3_exec(db, sql.c_str(), row, &out, &error) != SQLITE_OK) {
-        ADD_FAILURE() << sql << ": " << (error ? error : "");
-        sqlite3_free(error);
-    }
-    sqlite3_close_v2(db);
-    return out;
-}
 
 // Every binding BindSqliteValue makes is recognised from what SQLite then holds, and nothing
 // else is: each case's value is bound and read back, then compared with every case's binding.
