@@ -730,13 +730,12 @@ void TSqliteTable::FlushInserts() {
     int rc = SQLITE_OK;
     bool otherRowid = false;
     const char* action = "post a record to";
-    // One statement for a full batch; the rows of a shorter one each by the insert of one row.
-    const bool together = rows == batchCapacity_ && rows > 1;
-    const std::size_t statements = together ? 1 : rows;
+    // A full batch in one statement; the records of a shorter one each by the insert of one row.
+    const std::size_t piece = rows == batchCapacity_ ? rows : 1;
     std::size_t written = 0;  // the records written before a failure
-    for (std::size_t k = 0; k < statements && rc == SQLITE_OK && !otherRowid; ++k) {
-        sqlite3_stmt* s = together ? statements_.InsertRows(batchPattern_, static_cast<int>(rows))
-                                   : statements_.Insert(batchPattern_);
+    while (written < rows && rc == SQLITE_OK && !otherRowid) {
+        sqlite3_stmt* s = piece > 1 ? statements_.InsertRows(batchPattern_, static_cast<int>(piece))
+                                    : statements_.Insert(batchPattern_);
         if (s == nullptr) {
             rc = statements_.PrepareError();
             action = "prepare a statement for";
@@ -744,17 +743,17 @@ void TSqliteTable::FlushInserts() {
         }
         TStatementUse use(s, TStatementUse::bsRebound);
         int param = 0;
-        for (std::size_t r = together ? 0 : k; r < (together ? rows : k + 1); ++r) {
-            const std::vector<Variant>& values = batch_[r];
+        for (std::size_t r = written; r < written + piece && rc == SQLITE_OK; ++r) {
             for (std::size_t i = 0; i < batchPattern_.size() && rc == SQLITE_OK; ++i) {
                 if (batchPattern_[i])
-                    rc = BindSqliteValue(s, ++param, values[i], defs_[i].DataType);
+                    rc = BindSqliteValue(s, ++param, batch_[r][i], defs_[i].DataType);
             }
         }
         if (rc == SQLITE_OK && sqlite3_step(s) != SQLITE_DONE) rc = sqlite3_errcode(db_);
-        const TRecordId expected = batchFirst_ + static_cast<TRecordId>(together ? rows - 1 : k);
-        otherRowid = rc == SQLITE_OK && sqlite3_last_insert_rowid(db_) != expected;
-        if (rc == SQLITE_OK && !together) written = k + 1;
+        if (rc != SQLITE_OK) break;
+        const TRecordId last = batchFirst_ + static_cast<TRecordId>(written + piece - 1);
+        otherRowid = sqlite3_last_insert_rowid(db_) != last;
+        if (!otherRowid) written += piece;
     }
     if (rc == SQLITE_OK && !otherRowid) return;
     if (otherRowid) {
@@ -815,10 +814,20 @@ bool TSqliteTable::WriteBatchAlone(std::size_t rows, std::size_t written, std::s
     return lostRecords_ == lostBefore;
 }
 
+bool TSqliteTable::SchemaFact(const char* sql, std::uint64_t& checked, bool& fact) {
+    if (checked == transactions_) return fact;
+    checked = transactions_;
+    fact = false;
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
+        fact = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == 1;
+    }
+    sqlite3_finalize(s);
+    return fact;
+}
+
 bool TSqliteTable::PlainInserts() {
-    if (plainInsertsChecked_ == transactions_) return plainInserts_;
-    plainInsertsChecked_ = transactions_;
-    plainInserts_ = false;
     const char* sql =
         "SELECT (SELECT foreign_keys FROM pragma_foreign_keys) = 0 AND NOT EXISTS (SELECT 1 FROM "
         "sqlite_master WHERE (type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE) OR (type = "
@@ -829,13 +838,7 @@ bool TSqliteTable::PlainInserts() {
         "pragma_index_list(?1) AS l WHERE l.\"unique\" OR l.partial OR EXISTS (SELECT 1 FROM "
         "pragma_index_xinfo(l.name) WHERE cid = -2)) AND NOT EXISTS (SELECT 1 FROM "
         "pragma_table_xinfo(?1) WHERE hidden IN (2, 3))";
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK) {
-        sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
-        plainInserts_ = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == 1;
-    }
-    sqlite3_finalize(s);
-    return plainInserts_;
+    return SchemaFact(sql, plainInsertsChecked_, plainInserts_);
 }
 
 void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values,
@@ -914,22 +917,13 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes,
 }
 
 bool TSqliteTable::UpdatesStayInTheRow() {
-    if (plainUpdatesChecked_ == transactions_) return plainUpdates_;
-    plainUpdatesChecked_ = transactions_;
-    plainUpdates_ = false;
     const char* sql =
         "SELECT (SELECT foreign_keys FROM pragma_foreign_keys) = 0 AND (SELECT encoding FROM "
         "pragma_encoding) = 'UTF-8' AND NOT EXISTS (SELECT 1 FROM sqlite_master WHERE (type = "
         "'trigger' AND tbl_name = ?1 COLLATE NOCASE) OR (type = 'table' AND name = ?1 COLLATE "
         "NOCASE AND sql LIKE '%check%')) AND NOT EXISTS (SELECT 1 FROM sqlite_temp_master WHERE "
         "type = 'trigger' AND tbl_name = ?1 COLLATE NOCASE)";
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK) {
-        sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
-        plainUpdates_ = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == 1;
-    }
-    sqlite3_finalize(s);
-    return plainUpdates_;
+    return SchemaFact(sql, plainUpdatesChecked_, plainUpdates_);
 }
 
 std::int64_t TSqliteTable::InternalRecNo(TRecordId id) {

@@ -190,8 +190,12 @@ class TSqliteTable : public TDataSet {
     bool WriteBatchAlone(std::size_t rows, std::size_t written, std::string& text);
     // Whether no insert into this table can fail on the values of its record: no trigger, no
     // CHECK or STRICT table, no AUTOINCREMENT, no unique, partial or expression index, no
-    // generated column, foreign keys not enforced. Read once per write transaction.
+    // generated column, foreign keys not enforced (a SchemaFact).
     bool PlainInserts();
+    // A fact of the table's schema, read by `sql` (the table's name bound as ?1, true when it
+    // gives 1) once per write transaction, in which no other connection can change the schema;
+    // `checked` and `fact` keep the transaction it was read in and the answer.
+    bool SchemaFact(const char* sql, std::uint64_t& checked, bool& fact);
     // Whether updating a column of this table does nothing beyond storing the value: no
     // trigger on the table, no CHECK constraint, no foreign keys enforced, a UTF-8 file. Read
     // once per write transaction, in which no other connection can change the schema.

@@ -54,15 +54,16 @@ class TByteFinder {
     std::uint64_t mask_ = 0;
 };
 
+// Whether a record separator can match at all: it is not empty and holds no NUL byte.
+inline bool SeparatorUsable(std::string_view separator) {
+    return !separator.empty() && separator.find('\0') == std::string_view::npos;
+}
+
 // Cuts a text into records at a separator of any length. A separator inside a quoted stretch
 // ends the record only when the qualifier stands right before it; a qualifier anywhere opens
 // a stretch, which a qualifier followed by the delimiter (or any qualifier when there is no
 // delimiter) closes. A separator that is empty or holds a NUL byte never matches. A qualifier
 // or delimiter of #0 means none.
-inline bool SeparatorUsable(std::string_view separator) {
-    return !separator.empty() && separator.find('\0') == std::string_view::npos;
-}
-
 class TRecordCutter {
   public:
     TRecordCutter(std::string_view text, std::string_view separator, char qualifier,
