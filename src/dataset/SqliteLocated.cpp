@@ -25,30 +25,68 @@ void TSqliteStored::Read(sqlite3_stmt* s, int col) {
 }
 
 // Follows BindSqliteValue (SqliteStatements.cpp) case by case; a test binds every case both ways.
-bool TSqliteStored::IsBindingOf(const Variant& v, TFieldType type) const {
+bool BindsStoredValue(const Variant& v, TFieldType type, int storage, std::int64_t integer,
+                      std::string_view bytes) {
     switch (v.kind()) {
         case Variant::vkEmpty:
         case Variant::vkNull:
-            return Type == SQLITE_NULL;
+            return storage == SQLITE_NULL;
         case Variant::vkInteger:
-            return Type == SQLITE_INTEGER && Integer == v.IntegerValue();
+            return storage == SQLITE_INTEGER && integer == v.IntegerValue();
         case Variant::vkReal:
             // Bound as a rounded integer for an integer field, else as a float (never matched).
             return IsIntegerFieldType(type) && std::isfinite(v.RealValue()) &&
-                   std::fabs(v.RealValue()) < 9.2e18 && Type == SQLITE_INTEGER &&
-                   Integer == static_cast<std::int64_t>(std::llround(v.RealValue()));
+                   std::fabs(v.RealValue()) < 9.2e18 && storage == SQLITE_INTEGER &&
+                   integer == static_cast<std::int64_t>(std::llround(v.RealValue()));
         case Variant::vkBoolean:
-            return Type == SQLITE_INTEGER && Integer == (v.BooleanValue() ? 1 : 0);
+            return storage == SQLITE_INTEGER && integer == (v.BooleanValue() ? 1 : 0);
         case Variant::vkDateTime:
-            return Type == SQLITE_TEXT &&
-                   Bytes == DateTimeToIso(v.RealValue(), type != ftTime, type != ftDate);
+            return storage == SQLITE_TEXT &&
+                   bytes == DateTimeToIso(v.RealValue(), type != ftTime, type != ftDate);
         case Variant::vkText:
-            return Type == (IsBinaryFieldType(type) ? SQLITE_BLOB : SQLITE_TEXT) &&
-                   Bytes == v.TextValue();
+            return storage == (IsBinaryFieldType(type) ? SQLITE_BLOB : SQLITE_TEXT) &&
+                   bytes == v.TextValue();
         case Variant::vkArray:
             break;
     }
     return false;
+}
+
+bool TSqliteStored::IsBindingOf(const Variant& v, TFieldType type) const {
+    return BindsStoredValue(v, type, Type, Integer, Bytes);
+}
+
+bool RowHoldsValues(sqlite3_stmt* s, int firstColumn, const std::vector<Variant>& values,
+                    const std::vector<TFieldDef>& defs, const TFieldFlags& assigned) {
+    for (std::size_t i = 0; i < assigned.size(); ++i) {
+        if (!assigned[i]) continue;
+        const int col = firstColumn + static_cast<int>(i);
+        const int storage = sqlite3_column_type(s, col);
+        std::int64_t integer = 0;
+        std::string_view bytes;
+        if (storage == SQLITE_INTEGER) {
+            integer = sqlite3_column_int64(s, col);
+        } else if (storage == SQLITE_TEXT || storage == SQLITE_BLOB) {
+            const void* p =
+                storage == SQLITE_TEXT ? sqlite3_column_text(s, col) : sqlite3_column_blob(s, col);
+            const auto n = static_cast<std::size_t>(sqlite3_column_bytes(s, col));
+            if (n > 0) bytes = std::string_view(static_cast<const char*>(p), n);
+        }
+        if (!BindsStoredValue(values[i], defs[i].DataType, storage, integer, bytes)) return false;
+    }
+    return true;
+}
+
+void TLocatedRecord::KeepText(TRecordId id, std::uint64_t serial, int field,
+                              const std::string& text) {
+    kept_ = true;
+    id_ = id;
+    serial_ = serial;
+    fields_.assign(1, field);
+    if (stored_.empty()) stored_.resize(1);
+    stored_[0].Type = SQLITE_TEXT;
+    stored_[0].Integer = 0;
+    stored_[0].Bytes.assign(text);
 }
 
 void TLocatedRecord::Keep(TRecordId id, std::uint64_t serial, sqlite3_stmt* s, int firstColumn,

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataset/DataSet.h"
@@ -33,6 +34,16 @@ struct TSqliteStored {
     bool IsBindingOf(const Variant& v, TFieldType type) const;
 };
 
+// Whether binding `v` for a field of type `type` (BindSqliteValue) binds exactly the stored value
+// of storage class `storage` (SQLITE_NULL and so on) with the integer `integer` or the bytes
+// `bytes` (a text's or a blob's).
+bool BindsStoredValue(const Variant& v, TFieldType type, int storage, std::int64_t integer,
+                      std::string_view bytes);
+// Whether the statement's current row, field i read from column `firstColumn` + i, holds for
+// every assigned field what binding its new value (`values`, typed by `defs`) would store.
+bool RowHoldsValues(sqlite3_stmt* s, int firstColumn, const std::vector<Variant>& values,
+                    const std::vector<TFieldDef>& defs, const TFieldFlags& assigned);
+
 class TLocatedRecord {
   public:
     // Keeps the record `id` as found at `serial` (the table's count of writes and transaction
@@ -40,6 +51,8 @@ class TLocatedRecord {
     // `firstColumn`.. of the search's current row.
     void Keep(TRecordId id, std::uint64_t serial, sqlite3_stmt* s, int firstColumn,
               const std::vector<int>& fieldIndexes);
+    // As Keep, for a search of the one key field `field` that found the text `text` stored.
+    void KeepText(TRecordId id, std::uint64_t serial, int field, const std::string& text);
     void Forget() { kept_ = false; }
     // Whether the kept search found `id` at `serial`, nothing having been written since.
     bool Holds(TRecordId id, std::uint64_t serial) const {

@@ -138,6 +138,7 @@ void TSqliteStatements::Release() noexcept {
     locates_.clear();
     lastLocate_ = nullptr;
     lastLocateKey_.clear();
+    keyWalks_.clear();
     db_ = nullptr;
 }
 
@@ -307,6 +308,18 @@ sqlite3_stmt* TSqliteStatements::Locate(const std::vector<int>& fieldIndexes,
     for (int f : fieldIndexes) columns += ", " + quotedColumns_[static_cast<std::size_t>(f)];
     return Prepare(slot, "SELECT " + rowid_ + columns + " FROM " + quotedTable_ + " WHERE " +
                              where + " ORDER BY " + rowid_ + " LIMIT 1");
+}
+
+std::string TSqliteStatements::KeyWalkSql(int field) const {
+    const std::string& column = quotedColumns_[static_cast<std::size_t>(field)];
+    return "SELECT " + rowid_ + ", " + column + ColumnList() + " FROM " + quotedTable_ + " WHERE " +
+           column + " >= ?1 COLLATE BINARY ORDER BY " + column + " COLLATE BINARY, " + rowid_;
+}
+
+sqlite3_stmt* TSqliteStatements::KeyWalk(int field) {
+    TSqliteStmt& slot = keyWalks_[field];
+    if (slot) return slot.get();
+    return Prepare(slot, KeyWalkSql(field));
 }
 
 TSqliteStmt TSqliteStatements::Rewrite(TReplayLog::TWriteKind kind,

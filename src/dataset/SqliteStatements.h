@@ -95,6 +95,11 @@ class TSqliteStatements {
     // value (bound as ?1.. in key order, nulls skipped), "IS NULL" for a null. The key columns
     // follow the rowid, in key order, as they are stored.
     sqlite3_stmt* Locate(const std::vector<int>& fieldIndexes, const std::vector<Variant>& values);
+    // The rowid, the key field `field` and every column of the records whose key is at least ?1
+    // (a text, by bytes), in that order and then by rowid: the walk of SqliteKeyWalk.h.
+    // KeyWalkSql is its text, for asking SQLite how it will run it.
+    sqlite3_stmt* KeyWalk(int field);
+    std::string KeyWalkSql(int field) const;
     // A statement for writing one kept write again, not kept: an insert that gives the record
     // its rowid ?1 back, an update of the record ?1, or a delete of it. The listed fields are
     // bound as ?2.. in that order.
@@ -132,7 +137,8 @@ class TSqliteStatements {
     std::unordered_map<std::string, TSqliteStmt> locates_;  // by key fields and null keys
     TSqliteStmt* lastLocate_ = nullptr;                     // and the last one's key
     std::string lastLocateKey_;
-    std::string key_;  // reused key buffer for the maps above
+    std::unordered_map<int, TSqliteStmt> keyWalks_;  // by key field
+    std::string key_;                                // reused key buffer for the maps above
 };
 
 }  // namespace qel

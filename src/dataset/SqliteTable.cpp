@@ -64,6 +64,13 @@ std::string TSqliteTable::FileName() const {
 
 sqlite3* TSqliteTable::Handle() {
     FlushInserts();
+    // What the caller does through the connection is unknown to the table: what it knows of
+    // the records (their count, positions, the next rowid, the last search) is read again.
+    walk_.Stop();
+    ++serial_;
+    count_ = -1;
+    anchors_.clear();
+    nextRowid_ = 0;
     return db_;
 }
 
@@ -385,6 +392,7 @@ void TSqliteTable::ReleaseConnection() noexcept {
     ++serial_;
     ++transactions_;
     located_.Forget();
+    walk_.Stop();
     batchRows_ = 0;
     nextRowid_ = 0;
     statements_.Release();
@@ -472,6 +480,7 @@ void TSqliteTable::EndWrite() {
 }
 
 void TSqliteTable::RollBack() noexcept {
+    walk_.Stop();
     ++serial_;
     ++transactions_;
     batchRows_ = 0;
@@ -496,6 +505,7 @@ void TSqliteTable::EndBulkSync() noexcept {
 }
 
 void TSqliteTable::Commit() {
+    walk_.Stop();  // no read of ours stays open across the transaction's end
     if (db_ == nullptr || sqlite3_get_autocommit(db_) != 0) return;
     // Records of a batch that cannot be written are lost; the others are committed all the
     // same, and then the loss is raised.
@@ -546,6 +556,7 @@ void TSqliteTable::ForgetWrites() {
 }
 
 std::string TSqliteTable::RecoverTakenBackWrites() {
+    walk_.Stop();
     // Still in the transaction, or nothing posted in it: nothing was taken back.
     if (pendingRows_ == 0 || db_ == nullptr || sqlite3_get_autocommit(db_) == 0) return {};
     if (ReplayLog()) return {};
@@ -563,6 +574,7 @@ std::string TSqliteTable::RecoverTakenBackWrites() {
 bool TSqliteTable::ReplayLog() noexcept {
     // Outside a stretch nothing is kept, so a posted record taken back cannot be written again.
     if (!log_.Replayable() || log_.Size() != static_cast<std::size_t>(pendingRows_)) return false;
+    walk_.Stop();
     ++serial_;
     ++transactions_;
     batchRows_ = 0;
@@ -849,16 +861,29 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
     // in this same transaction (which holds the write lock, so no other connection wrote
     // either): its key columns that would be written as they are stay out of the update.
     const bool located = located_.Holds(id, serial_);
+    // The record the walk of the last search stands on, as read since the last write: when it
+    // holds every new value already, the update would store nothing new and is not run (the
+    // schema of a walk has no trigger to see it). It is kept for the commit points all the
+    // same.
+    const std::uint64_t serialBefore = serial_;
+    const int walkField = walk_.Field();
+    const bool walked =
+        walkField >= 0 && walk_.Holds(walkField, serialBefore) && walk_.StandsOnRecordAsRead(id);
     const bool sameTransaction = BeginWrite();
     const TFieldFlags* columns = &assigned;
-    if (located && sameTransaction &&
+    const bool storesNothing =
+        walked && sameTransaction &&
+        RowHoldsValues(walk_.Statement(), TSqliteKeyWalk::kFirstField, values, defs_, assigned);
+    if (!storesNothing && located && sameTransaction &&
         located_.LeaveOutUnchanged(values, defs_, assigned, unchanged_)) {
         columns = &unchanged_;
     }
     int n = 0;
-    for (char a : *columns) n += a ? 1 : 0;
-    sqlite3_stmt* s = Ready(statements_.Update(*columns));
-    {
+    if (!storesNothing) {
+        for (char a : *columns) n += a ? 1 : 0;
+    }
+    if (n > 0) {
+        sqlite3_stmt* s = Ready(statements_.Update(*columns));
         TStatementUse use(s, TStatementUse::bsRebound);
         int param = 0;
         for (std::size_t i = 0; i < columns->size(); ++i) {
@@ -868,12 +893,19 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
         WriteStep(s, "post a record to");
     }
     // A new value of the rowid column moves the record.
+    bool movesEntries = false;
     for (std::size_t i = 0; i < assigned.size(); ++i) {
         if (assigned[i] && quotedColumns_[i] == rowid_) {
             anchors_.clear();
             nextRowid_ = 0;
+            movesEntries = true;
         }
     }
+    // An update that writes neither the walked key nor the rowid leaves every index entry of
+    // the key where it was (the walk's schema has no trigger, cascade or replacing conflict).
+    if (walkField >= 0 && walk_.Holds(walkField, serialBefore) && sameTransaction &&
+        (n == 0 || (!movesEntries && !(*columns)[static_cast<std::size_t>(walkField)])))
+        walk_.Carry(serial_, n > 0);
     RememberWrite(TReplayLog::wkUpdate, id, &values, &assigned);
     EndWrite();
 }
@@ -900,6 +932,19 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes,
                                   TRecordId& found) {
     if (options != 0) return TDataSet::InternalLocate(fieldIndexes, values, options, found);
     FlushInserts();
+    located_.Forget();
+    // Only a search after a write of the open transaction, which then holds the write lock.
+    const bool keep = pendingRows_ > 0 && InTransaction() && UpdatesStayInTheRow();
+    if (keep && fieldIndexes.size() == 1 && values[0].IsText() &&
+        !IsBinaryFieldType(defs_[static_cast<std::size_t>(fieldIndexes[0])].DataType) &&
+        PlainInserts() && KeyWalkable(fieldIndexes[0])) {
+        bool hit = false;
+        if (WalkLocate(fieldIndexes[0], values[0].TextValue(), found, hit)) {
+            if (hit) located_.KeepText(found, serial_, fieldIndexes[0], values[0].TextValue());
+            return hit;
+        }
+    }
+    walk_.Stop();
     sqlite3_stmt* s = Ready(statements_.Locate(fieldIndexes, values));
     TStatementUse use(s, TStatementUse::bsRebound);  // a statement per set of null values
     int param = 0;
@@ -907,13 +952,85 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes,
         if (!values[k].IsNull())
             Bind(s, ++param, values[k], defs_[static_cast<std::size_t>(fieldIndexes[k])].DataType);
     }
-    located_.Forget();
     if (!Step(s, "search")) return false;
     found = sqlite3_column_int64(s, 0);
-    // Only a search after a write of the open transaction, which then holds the write lock.
-    if (pendingRows_ > 0 && InTransaction() && UpdatesStayInTheRow())
-        located_.Keep(found, serial_, s, 1, fieldIndexes);
+    if (keep) located_.Keep(found, serial_, s, 1, fieldIndexes);
     return true;
+}
+
+bool TSqliteTable::WalkLocate(int field, const std::string& key, TRecordId& found, bool& hit) {
+    try {
+        int c = -1;
+        bool goOn = walk_.Holds(field, serial_) && walk_.MayGoOnTo(key);
+        for (int steps = 0; goOn && (c = walk_.Compare(key)) < 0; ++steps) {
+            if (steps == TSqliteKeyWalk::kMaxSteps)
+                goOn = false;  // far ahead: seek it instead
+            else
+                walk_.Stepped(!Step(walk_.Statement(), "search"));
+        }
+        if (!goOn) {
+            walk_.Stop();
+            sqlite3_stmt* s = Ready(statements_.KeyWalk(field));
+            if (sqlite3_bind_text64(s, 1, key.data(), key.size(), SQLITE_TRANSIENT, SQLITE_UTF8) !=
+                SQLITE_OK)
+                throw EDatabaseError(FailureText("bind a value for", sqlite3_errcode(db_)));
+            walk_.Started(s, field, serial_);
+            walk_.Stepped(!Step(s, "search"));
+            c = walk_.Compare(key);
+        }
+        if (c == TSqliteKeyWalk::kIncomparable) {
+            walk_.Stop();
+            return false;
+        }
+        walk_.Sought(key);
+        hit = c == 0;
+        if (hit) found = sqlite3_column_int64(walk_.Statement(), 0);
+        return true;
+    } catch (...) {
+        walk_.Stop();
+        throw;
+    }
+}
+
+bool TSqliteTable::KeyWalkable(int field) {
+    if (walkChecked_ == transactions_ && walkCheckedField_ == field) return walkable_;
+    walkChecked_ = transactions_;
+    walkCheckedField_ = field;
+    walkable_ = false;
+    // Text affinity, by SQLite's rules for the declared type: the column then holds only text,
+    // blobs and nulls, and its text compares by bytes in the walk.
+    sqlite3_stmt* s = nullptr;
+    const char* affinity =
+        "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2 COLLATE NOCASE AND type NOT LIKE "
+        "'%int%' AND (type LIKE '%char%' OR type LIKE '%clob%' OR type LIKE '%text%')";
+    bool text = false;
+    if (sqlite3_prepare_v2(db_, affinity, -1, &s, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
+        const std::string& name = defs_[static_cast<std::size_t>(field)].Name;
+        sqlite3_bind_text(s, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+        text = sqlite3_step(s) == SQLITE_ROW;
+    }
+    sqlite3_finalize(s);
+    if (!text) return false;
+    // SQLite's plan: one search of an index, which then gives the order; a table scan or a sort
+    // would make every start of the walk read the whole table.
+    const std::string plan = "EXPLAIN QUERY PLAN " + statements_.KeyWalkSql(field);
+    s = nullptr;
+    int rows = 0;
+    bool searchesIndex = false;
+    if (sqlite3_prepare_v2(db_, plan.c_str(), -1, &s, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(s) == SQLITE_ROW) {
+            const auto* d = reinterpret_cast<const char*>(sqlite3_column_text(s, 3));
+            const std::string detail = d ? d : "";
+            ++rows;
+            searchesIndex = detail.rfind("SEARCH ", 0) == 0 &&
+                            detail.find(" INDEX ") != std::string::npos &&
+                            detail.find("TEMP B-TREE") == std::string::npos;
+        }
+    }
+    sqlite3_finalize(s);
+    walkable_ = rows == 1 && searchesIndex;
+    return walkable_;
 }
 
 bool TSqliteTable::UpdatesStayInTheRow() {

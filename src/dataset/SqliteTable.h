@@ -26,6 +26,7 @@
 
 #include "dataset/DataSet.h"
 #include "dataset/ReplayLog.h"
+#include "dataset/SqliteKeyWalk.h"
 #include "dataset/SqliteLocated.h"
 #include "dataset/SqliteStatements.h"
 
@@ -200,6 +201,13 @@ class TSqliteTable : public TDataSet {
     // trigger on the table, no CHECK constraint, no foreign keys enforced, a UTF-8 file. Read
     // once per write transaction, in which no other connection can change the schema.
     bool UpdatesStayInTheRow();
+    // Whether a search of the text key field `field` may walk its index (SqliteKeyWalk.h): the
+    // column has text affinity and SQLite reads the walk from an index in its order, with no
+    // sort. Read once per write transaction, for the last field asked about.
+    bool KeyWalkable(int field);
+    // Answers a search for the text `key` of field `field` by the walk: true with `hit` and
+    // `found` set, or false when the walk cannot tell (an entry that is no text).
+    bool WalkLocate(int field, const std::string& key, TRecordId& found, bool& hit);
 
     std::string databaseName_;
     std::string tableName_;
@@ -224,7 +232,11 @@ class TSqliteTable : public TDataSet {
     std::uint64_t plainUpdatesChecked_ = UINT64_MAX;  // transactions_ when last read
     bool plainUpdates_ = false;
     TLocatedRecord located_;  // the last search's record, in the open transaction
-    TFieldFlags unchanged_;   // reused: an update's fields less the unchanged key fields
+    TSqliteKeyWalk walk_;     // the walk of the last text key searched, in the open transaction
+    std::uint64_t walkChecked_ = UINT64_MAX;  // transactions_ when KeyWalkable last read
+    int walkCheckedField_ = -1;
+    bool walkable_ = false;
+    TFieldFlags unchanged_;  // reused: an update's fields less the unchanged key fields
 
     std::vector<char> notNull_;  // per field: the column is NOT NULL
     int rowidField_ = -1;        // the field that is the rowid (an alias column), else -1
