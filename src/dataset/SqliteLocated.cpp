@@ -9,70 +9,60 @@
 
 namespace qel {
 
-void TSqliteStored::Read(sqlite3_stmt* s, int col) {
-    Type = sqlite3_column_type(s, col);
-    Integer = 0;
-    Bytes.clear();
-    if (Type == SQLITE_INTEGER) {
-        Integer = sqlite3_column_int64(s, col);
-    } else if (Type == SQLITE_TEXT) {
-        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-        Bytes.assign(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, col)));
-    } else if (Type == SQLITE_BLOB) {
-        const auto* p = static_cast<const char*>(sqlite3_column_blob(s, col));
-        Bytes.assign(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(s, col)));
+TSqliteStoredView TSqliteStoredView::Of(sqlite3_stmt* s, int col) {
+    TSqliteStoredView v;
+    v.Type = sqlite3_column_type(s, col);
+    if (v.Type == SQLITE_INTEGER) {
+        v.Integer = sqlite3_column_int64(s, col);
+    } else if (v.Type == SQLITE_TEXT || v.Type == SQLITE_BLOB) {
+        const void* p =
+            v.Type == SQLITE_TEXT ? sqlite3_column_text(s, col) : sqlite3_column_blob(s, col);
+        const auto n = static_cast<std::size_t>(sqlite3_column_bytes(s, col));
+        if (p != nullptr && n > 0) v.Bytes = std::string_view(static_cast<const char*>(p), n);
     }
+    return v;
+}
+
+void TSqliteStored::Read(sqlite3_stmt* s, int col) {
+    const TSqliteStoredView v = TSqliteStoredView::Of(s, col);
+    Type = v.Type;
+    Integer = v.Integer;
+    Bytes.assign(v.Bytes);
 }
 
 // Follows BindSqliteValue (SqliteStatements.cpp) case by case; a test binds every case both ways.
-bool BindsStoredValue(const Variant& v, TFieldType type, int storage, std::int64_t integer,
-                      std::string_view bytes) {
+bool TSqliteStoredView::IsBindingOf(const Variant& v, TFieldType type) const {
     switch (v.kind()) {
         case Variant::vkEmpty:
         case Variant::vkNull:
-            return storage == SQLITE_NULL;
+            return Type == SQLITE_NULL;
         case Variant::vkInteger:
-            return storage == SQLITE_INTEGER && integer == v.IntegerValue();
+            return Type == SQLITE_INTEGER && Integer == v.IntegerValue();
         case Variant::vkReal:
             // Bound as a rounded integer for an integer field, else as a float (never matched).
             return IsIntegerFieldType(type) && std::isfinite(v.RealValue()) &&
-                   std::fabs(v.RealValue()) < 9.2e18 && storage == SQLITE_INTEGER &&
-                   integer == static_cast<std::int64_t>(std::llround(v.RealValue()));
+                   std::fabs(v.RealValue()) < 9.2e18 && Type == SQLITE_INTEGER &&
+                   Integer == static_cast<std::int64_t>(std::llround(v.RealValue()));
         case Variant::vkBoolean:
-            return storage == SQLITE_INTEGER && integer == (v.BooleanValue() ? 1 : 0);
+            return Type == SQLITE_INTEGER && Integer == (v.BooleanValue() ? 1 : 0);
         case Variant::vkDateTime:
-            return storage == SQLITE_TEXT &&
-                   bytes == DateTimeToIso(v.RealValue(), type != ftTime, type != ftDate);
+            return Type == SQLITE_TEXT &&
+                   Bytes == DateTimeToIso(v.RealValue(), type != ftTime, type != ftDate);
         case Variant::vkText:
-            return storage == (IsBinaryFieldType(type) ? SQLITE_BLOB : SQLITE_TEXT) &&
-                   bytes == v.TextValue();
+            return Type == (IsBinaryFieldType(type) ? SQLITE_BLOB : SQLITE_TEXT) &&
+                   Bytes == v.TextValue();
         case Variant::vkArray:
             break;
     }
     return false;
 }
 
-bool TSqliteStored::IsBindingOf(const Variant& v, TFieldType type) const {
-    return BindsStoredValue(v, type, Type, Integer, Bytes);
-}
-
 bool RowHoldsValues(sqlite3_stmt* s, int firstColumn, const std::vector<Variant>& values,
                     const std::vector<TFieldDef>& defs, const TFieldFlags& assigned) {
     for (std::size_t i = 0; i < assigned.size(); ++i) {
-        if (!assigned[i]) continue;
-        const int col = firstColumn + static_cast<int>(i);
-        const int storage = sqlite3_column_type(s, col);
-        std::int64_t integer = 0;
-        std::string_view bytes;
-        if (storage == SQLITE_INTEGER) {
-            integer = sqlite3_column_int64(s, col);
-        } else if (storage == SQLITE_TEXT || storage == SQLITE_BLOB) {
-            const void* p =
-                storage == SQLITE_TEXT ? sqlite3_column_text(s, col) : sqlite3_column_blob(s, col);
-            const auto n = static_cast<std::size_t>(sqlite3_column_bytes(s, col));
-            if (n > 0) bytes = std::string_view(static_cast<const char*>(p), n);
-        }
-        if (!BindsStoredValue(values[i], defs[i].DataType, storage, integer, bytes)) return false;
+        if (assigned[i] && !TSqliteStoredView::Of(s, firstColumn + static_cast<int>(i))
+                                .IsBindingOf(values[i], defs[i].DataType))
+            return false;
     }
     return true;
 }

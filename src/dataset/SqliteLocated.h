@@ -21,24 +21,32 @@ struct sqlite3_stmt;
 
 namespace qel {
 
-// A value as SQLite stores it: its storage class and its content. A float is kept as its class
-// only, and never matches (0.0 and -0.0 compare equal but are two values).
-struct TSqliteStored {
+// A value as SQLite stores it, seen in place: its storage class and its content. A float is
+// kept as its class only, and never matches (0.0 and -0.0 compare equal but are two values).
+struct TSqliteStoredView {
     int Type = 0;  // SQLITE_NULL, SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT or SQLITE_BLOB
     std::int64_t Integer = 0;
-    std::string Bytes;  // a text's UTF-8 bytes or a blob's bytes
+    std::string_view Bytes;  // a text's UTF-8 bytes or a blob's bytes
 
-    // Reads column `col` of the statement's current row.
-    void Read(sqlite3_stmt* s, int col);
+    // Column `col` of the statement's current row (the bytes stay valid until its next step).
+    static TSqliteStoredView Of(sqlite3_stmt* s, int col);
     // Whether binding `v` for a field of type `type` (BindSqliteValue) binds exactly this value.
     bool IsBindingOf(const Variant& v, TFieldType type) const;
 };
 
-// Whether binding `v` for a field of type `type` (BindSqliteValue) binds exactly the stored value
-// of storage class `storage` (SQLITE_NULL and so on) with the integer `integer` or the bytes
-// `bytes` (a text's or a blob's).
-bool BindsStoredValue(const Variant& v, TFieldType type, int storage, std::int64_t integer,
-                      std::string_view bytes);
+// As TSqliteStoredView, with the bytes kept.
+struct TSqliteStored {
+    int Type = 0;
+    std::int64_t Integer = 0;
+    std::string Bytes;
+
+    // Reads column `col` of the statement's current row.
+    void Read(sqlite3_stmt* s, int col);
+    bool IsBindingOf(const Variant& v, TFieldType type) const {
+        return TSqliteStoredView{Type, Integer, Bytes}.IsBindingOf(v, type);
+    }
+};
+
 // Whether the statement's current row, field i read from column `firstColumn` + i, holds for
 // every assigned field what binding its new value (`values`, typed by `defs`) would store.
 bool RowHoldsValues(sqlite3_stmt* s, int firstColumn, const std::vector<Variant>& values,
