@@ -15,6 +15,11 @@
 // answers the search as the search by equality does: when its key has the sought bytes it is
 // the first record of that key, else the table holds none.
 //
+// A walk that starts again costs more than the search by equality (it reads the whole record,
+// and steps that did not reach the key were spent for nothing). So the walk watches its own
+// luck: when more than half of kProbe searches had to start it again (keys in no order, or
+// writes in between that end it), the next kRest searches go by equality.
+//
 // The table keeps the walk only inside its own write transaction (so no other connection writes
 // meanwhile) and only while the index is as the walk read it: every write moves the table's
 // serial on, and only an update that writes neither the key nor the rowid carries the walk over
@@ -35,7 +40,10 @@ namespace qel {
 class TSqliteKeyWalk {
   public:
     // Steps a search may take from the current entry before the walk starts again instead.
-    static constexpr int kMaxSteps = 8;
+    static constexpr int kMaxSteps = 4;
+    // The searches watched at a time, and those that go by equality after a run of bad luck.
+    static constexpr int kProbe = 64;
+    static constexpr int kRest = 1024;
     // The walk's columns: the rowid, the key, then every field in field order.
     static constexpr int kFirstField = 2;
     // Compare's answer for an entry whose key is no text (a blob, or a value the column's
@@ -49,6 +57,20 @@ class TSqliteKeyWalk {
     // Whether the walk is over the key field `field` and still holds at the table's `serial`.
     bool Holds(int field, std::uint64_t serial) const {
         return s_ != nullptr && field_ == field && serial_ == serial;
+    }
+    // Whether the next search should try the walk (false while it rests); counts it.
+    bool Worthwhile() {
+        if (rest_ == 0) return true;
+        --rest_;
+        return false;
+    }
+    // A search tried the walk; `restarted`: it had to start the walk again.
+    void Tried(bool restarted) {
+        ++probed_;
+        if (restarted) ++restarts_;
+        if (probed_ < kProbe) return;
+        if (restarts_ * 2 > kProbe) rest_ = kRest;
+        probed_ = restarts_ = 0;
     }
     // Whether a search for `key` may go on from the current entry (it is not below the last key
     // sought). Byte order, shorter first, as SQLite's BINARY collation.
@@ -91,6 +113,9 @@ class TSqliteKeyWalk {
     const char* key_ = nullptr;
     std::size_t keySize_ = 0;
     std::string sought_;  // buffer kept between searches
+    int probed_ = 0;      // searches watched in this probe
+    int restarts_ = 0;    // of which started the walk again
+    int rest_ = 0;        // searches still to go by equality
 };
 
 }  // namespace qel

@@ -937,7 +937,7 @@ bool TSqliteTable::InternalLocate(const std::vector<int>& fieldIndexes,
     const bool keep = pendingRows_ > 0 && InTransaction() && UpdatesStayInTheRow();
     if (keep && fieldIndexes.size() == 1 && values[0].IsText() &&
         !IsBinaryFieldType(defs_[static_cast<std::size_t>(fieldIndexes[0])].DataType) &&
-        PlainInserts() && KeyWalkable(fieldIndexes[0])) {
+        PlainInserts() && KeyWalkable(fieldIndexes[0]) && walk_.Worthwhile()) {
         bool hit = false;
         if (WalkLocate(fieldIndexes[0], values[0].TextValue(), found, hit)) {
             if (hit) located_.KeepText(found, serial_, fieldIndexes[0], values[0].TextValue());
@@ -968,6 +968,7 @@ bool TSqliteTable::WalkLocate(int field, const std::string& key, TRecordId& foun
             else
                 walk_.Stepped(!Step(walk_.Statement(), "search"));
         }
+        walk_.Tried(!goOn);
         if (!goOn) {
             walk_.Stop();
             sqlite3_stmt* s = Ready(statements_.KeyWalk(field));
