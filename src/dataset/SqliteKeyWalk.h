@@ -24,7 +24,7 @@
 // meanwhile) and only while the index is as the walk read it: every write moves the table's
 // serial on, and only an update that writes neither the key nor the rowid carries the walk over
 // to the new serial (Carry). The current entry's columns are what the record holds until a
-// write; an update then compares its values with them and leaves out those it would not change.
+// write, so an update of that record that would store exactly what it holds need not run.
 // The statement is reset (Stop) before every transaction's end.
 #pragma once
 

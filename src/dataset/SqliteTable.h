@@ -12,7 +12,8 @@
 // stretch, inserts that cannot fail on their own (see BatchesInsert) wait in a batch and go to
 // SQLite kInsertBatch at a time, in one statement: SQLite's work per statement is then paid once
 // per batch. Every read, every other write, a commit and Handle() write the waiting inserts first,
-// so nothing that reads the table sees a difference. The prepared statements live in
+// so nothing that reads the table sees a difference. A stretch's searches of a text key walk
+// the key's index forward (SqliteKeyWalk.h). The prepared statements live in
 // TSqliteStatements (SqliteStatements.h). The file is never created or altered by opening it, and
 // opening changes no process-wide setting of SQLite: that is ConfigureProcess, called once by the
 // programs.
