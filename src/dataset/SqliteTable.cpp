@@ -865,11 +865,10 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
     // holds every new value already, the update would store nothing new and is not run (the
     // schema of a walk has no trigger to see it). It is kept for the commit points all the
     // same.
-    const std::uint64_t serialBefore = serial_;
     const int walkField = walk_.Field();
-    const bool walked =
-        walkField >= 0 && walk_.Holds(walkField, serialBefore) && walk_.StandsOnRecordAsRead(id);
-    const bool sameTransaction = BeginWrite();
+    const bool walkHolds = walkField >= 0 && walk_.Holds(walkField, serial_);
+    const bool walked = walkHolds && walk_.StandsOnRecordAsRead(id);
+    const bool sameTransaction = BeginWrite();  // a commit in it would end the walk
     const TFieldFlags* columns = &assigned;
     const bool storesNothing =
         walked && sameTransaction &&
@@ -903,7 +902,7 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
     }
     // An update that writes neither the walked key nor the rowid leaves every index entry of
     // the key where it was (the walk's schema has no trigger, cascade or replacing conflict).
-    if (walkField >= 0 && walk_.Holds(walkField, serialBefore) && sameTransaction &&
+    if (walkHolds && sameTransaction &&
         (n == 0 || (!movesEntries && !(*columns)[static_cast<std::size_t>(walkField)])))
         walk_.Carry(serial_, n > 0);
     RememberWrite(TReplayLog::wkUpdate, id, &values, &assigned);

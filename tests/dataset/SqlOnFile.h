@@ -1,4 +1,5 @@
-// SQL run on an SQLite file through a connection of its own, for checking what a table wrote.
+// SQL run on an SQLite file through a connection of its own, for checking what a table wrote,
+// and the opening of a test's table t.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,7 +7,18 @@
 
 #include <string>
 
+#include "../common/TempDir.h"
+#include "dataset/SqliteTable.h"
+
 namespace qel::test {
+
+// Opens the table t of the file `name` in `dir`.
+inline void OpenTable(TSqliteTable& t, const TempDir& dir, const std::string& name) {
+    t.SetDatabaseName(dir.Path().string());
+    t.SetTableName(name);
+    t.SetRequestedTable("t");
+    t.Open();
+}
 
 // Runs SQL on a file through a connection of its own; returns the rows as "a|b" lines.
 inline std::string Sql(const std::string& file, const std::string& sql) {

@@ -15,16 +15,9 @@
 namespace qel {
 namespace {
 
+using test::OpenTable;
 using test::Sql;
 using test::TempDir;
-
-// Opens the table t of the file `name` in `dir`.
-void OpenTable(TSqliteTable& t, const TempDir& dir, const std::string& name) {
-    t.SetDatabaseName(dir.Path().string());
-    t.SetTableName(name);
-    t.SetRequestedTable("t");
-    t.Open();
-}
 
 // Counts the insert statements run (a trigger's program reports itself as a "--" comment).
 int CountInserts(unsigned, void* count, void*, void* text) {

@@ -16,6 +16,7 @@
 namespace qel {
 namespace {
 
+using test::OpenTable;
 using test::Sql;
 using test::TempDir;
 
@@ -107,10 +108,7 @@ void ExpectTheStretchToDoAsRecordByRecord(const WalkSchema& schema, bool inOrder
             }
             Sql(file, fill + "COMMIT;");
             TSqliteTable t;
-            t.SetDatabaseName(dir.Path().string());
-            t.SetTableName(name + ".db");
-            t.SetRequestedTable("t");
-            t.Open();
+            OpenTable(t, dir, name + ".db");
             sqlite3_trace_v2(t.Handle(), SQLITE_TRACE_STMT, CountStatements, &counts[stretch]);
             sqlite3_exec(t.Handle(), "PRAGMA synchronous = OFF", nullptr, nullptr, nullptr);
             std::string& out = transcripts[stretch];
