@@ -9,6 +9,7 @@
 
 #include "core/Errors.h"
 #include "core/TextUtil.h"
+#include "dataset/SqliteJoinedWrites.h"
 
 namespace qel {
 
@@ -242,7 +243,8 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
     // A table, like every dataset, is used by one thread at a time, so its connection goes
     // without a mutex of its own (SQLite would otherwise take one on every call).
     int flags = (readOnly_ ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
+    // Through the layer that joins consecutive page writes into one (SqliteJoinedWrites.h).
+    int rc = sqlite3_open_v2(file.c_str(), &db_, flags, SqliteJoinedWritesVfs());
     auto fail = [&](const std::string& why) {
         ReleaseConnection();
         throw EDatabaseError(Format("Cannot open table file '%s': %s", file, why));

@@ -1,0 +1,325 @@
+// The file layer that joins consecutive writes (SqliteJoinedWrites.h).
+#include "dataset/SqliteJoinedWrites.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace qel {
+
+namespace {
+
+// A file opened through the layer: SQLite's header, the held bytes, then the system layer's own
+// file object, which SQLite allocates with ours (szOsFile).
+struct TJoinedFile {
+    sqlite3_file Base;     // its methods are the layer's
+    sqlite3_file* Real;    // the system layer's file, just after this object
+    bool Joins;            // a database file or rollback journal: writes may be held back
+    char* Held;            // kJoinedBytes, allocated at the first held write
+    int HeldBytes;         // bytes held back
+    sqlite3_int64 HeldAt;  // the file offset they go to
+};
+
+constexpr int kRealOffset = (sizeof(TJoinedFile) + 7) / 8 * 8;
+
+sqlite3_vfs* gSystem = nullptr;  // the layer underneath
+sqlite3_vfs gLayer{};
+
+// The one file that holds writes back, if any. Written under gHeldLock; read without it only to
+// see that a file holds nothing.
+std::mutex gHeldLock;
+std::atomic<TJoinedFile*> gHolder{nullptr};
+
+TJoinedFile* Joined(sqlite3_file* file) {
+    return reinterpret_cast<TJoinedFile*>(file);
+}
+
+// Writes what `f` holds back. The caller holds gHeldLock. The bytes are let go whether the write
+// succeeds or not: a failed write is reported once, as SQLite's own failed write would be.
+int WriteHeld(TJoinedFile* f) {
+    if (gHolder.load(std::memory_order_relaxed) == f)
+        gHolder.store(nullptr, std::memory_order_relaxed);
+    if (f->HeldBytes == 0) return SQLITE_OK;
+    const int bytes = f->HeldBytes;
+    f->HeldBytes = 0;
+    return f->Real->pMethods->xWrite(f->Real, f->Held, bytes, f->HeldAt);
+}
+
+// Writes what any file holds back: before whatever makes the order of writes count.
+int WriteAllHeld() {
+    if (gHolder.load(std::memory_order_acquire) == nullptr) return SQLITE_OK;
+    std::lock_guard<std::mutex> lock(gHeldLock);
+    TJoinedFile* holder = gHolder.load(std::memory_order_relaxed);
+    return holder != nullptr ? WriteHeld(holder) : SQLITE_OK;
+}
+
+// Writes what `f` itself holds back: before it is read, measured or mapped.
+int WriteOwnHeld(TJoinedFile* f) {
+    if (gHolder.load(std::memory_order_acquire) != f) return SQLITE_OK;
+    std::lock_guard<std::mutex> lock(gHeldLock);
+    return gHolder.load(std::memory_order_relaxed) == f ? WriteHeld(f) : SQLITE_OK;
+}
+
+// --- the file's methods
+
+int Close(sqlite3_file* file) {
+    TJoinedFile* f = Joined(file);
+    // Closing gives up the file's locks: what any file holds goes first.
+    const int held = WriteAllHeld();
+    const int rc = f->Real->pMethods->xClose(f->Real);
+    sqlite3_free(f->Held);
+    f->Held = nullptr;
+    return held != SQLITE_OK ? held : rc;
+}
+
+int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
+    TJoinedFile* f = Joined(file);
+    const int rc = WriteOwnHeld(f);
+    if (rc != SQLITE_OK) return rc;
+    return f->Real->pMethods->xRead(f->Real, buffer, amount, offset);
+}
+
+int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+    TJoinedFile* f = Joined(file);
+    if (!f->Joins) {
+        const int rc = WriteAllHeld();
+        if (rc != SQLITE_OK) return rc;
+        return f->Real->pMethods->xWrite(f->Real, data, amount, offset);
+    }
+    std::lock_guard<std::mutex> lock(gHeldLock);
+    TJoinedFile* holder = gHolder.load(std::memory_order_relaxed);
+    if (holder != nullptr && holder != f) {
+        // Another file's writes come first, as SQLite made them.
+        const int rc = WriteHeld(holder);
+        if (rc != SQLITE_OK) return rc;
+    }
+    if (f->HeldBytes > 0 && offset == f->HeldAt + f->HeldBytes &&
+        amount <= kJoinedBytes - f->HeldBytes) {
+        std::memcpy(f->Held + f->HeldBytes, data, static_cast<std::size_t>(amount));
+        f->HeldBytes += amount;
+        return SQLITE_OK;
+    }
+    const int rc = WriteHeld(f);
+    if (rc != SQLITE_OK) return rc;
+    if (amount >= kJoinedBytes) return f->Real->pMethods->xWrite(f->Real, data, amount, offset);
+    if (f->Held == nullptr) f->Held = static_cast<char*>(sqlite3_malloc(kJoinedBytes));
+    if (f->Held == nullptr) return f->Real->pMethods->xWrite(f->Real, data, amount, offset);
+    std::memcpy(f->Held, data, static_cast<std::size_t>(amount));
+    f->HeldBytes = amount;
+    f->HeldAt = offset;
+    gHolder.store(f, std::memory_order_release);
+    return SQLITE_OK;
+}
+
+int Truncate(sqlite3_file* file, sqlite3_int64 size) {
+    const int rc = WriteAllHeld();
+    if (rc != SQLITE_OK) return rc;
+    return Joined(file)->Real->pMethods->xTruncate(Joined(file)->Real, size);
+}
+
+int Sync(sqlite3_file* file, int flags) {
+    const int rc = WriteAllHeld();
+    if (rc != SQLITE_OK) return rc;
+    return Joined(file)->Real->pMethods->xSync(Joined(file)->Real, flags);
+}
+
+int FileSize(sqlite3_file* file, sqlite3_int64* size) {
+    TJoinedFile* f = Joined(file);
+    const int rc = WriteOwnHeld(f);
+    if (rc != SQLITE_OK) return rc;
+    return f->Real->pMethods->xFileSize(f->Real, size);
+}
+
+int Lock(sqlite3_file* file, int level) {
+    const int rc = WriteAllHeld();
+    if (rc != SQLITE_OK) return rc;
+    return Joined(file)->Real->pMethods->xLock(Joined(file)->Real, level);
+}
+
+int Unlock(sqlite3_file* file, int level) {
+    const int rc = WriteAllHeld();
+    if (rc != SQLITE_OK) return rc;
+    return Joined(file)->Real->pMethods->xUnlock(Joined(file)->Real, level);
+}
+
+int CheckReservedLock(sqlite3_file* file, int* out) {
+    const int rc = WriteAllHeld();
+    if (rc != SQLITE_OK) return rc;
+    return Joined(file)->Real->pMethods->xCheckReservedLock(Joined(file)->Real, out);
+}
+
+// No file control changes what the file holds in a way the held bytes could come before (a
+// size hint only extends the file, and only with a chunk size set), and SQLite ignores the
+// answer to some of them: nothing is written here whose failure could go unseen.
+int FileControl(sqlite3_file* file, int op, void* arg) {
+    return Joined(file)->Real->pMethods->xFileControl(Joined(file)->Real, op, arg);
+}
+
+int SectorSize(sqlite3_file* file) {
+    return Joined(file)->Real->pMethods->xSectorSize(Joined(file)->Real);
+}
+
+int DeviceCharacteristics(sqlite3_file* file) {
+    return Joined(file)->Real->pMethods->xDeviceCharacteristics(Joined(file)->Real);
+}
+
+// A database in WAL mode writes its own pages only when it checkpoints, under the WAL's shared
+// memory, which other connections read: its writes are never held back. A file that holds some
+// from before the switch writes them first.
+int ShmMap(sqlite3_file* file, int region, int size, int extend, void volatile** out) {
+    TJoinedFile* f = Joined(file);
+    const int rc = WriteOwnHeld(f);
+    if (rc != SQLITE_OK) return rc;
+    f->Joins = false;
+    return f->Real->pMethods->xShmMap(f->Real, region, size, extend, out);
+}
+
+int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
+    return Joined(file)->Real->pMethods->xShmLock(Joined(file)->Real, offset, n, flags);
+}
+
+void ShmBarrier(sqlite3_file* file) {
+    Joined(file)->Real->pMethods->xShmBarrier(Joined(file)->Real);
+}
+
+int ShmUnmap(sqlite3_file* file, int deleteFlag) {
+    return Joined(file)->Real->pMethods->xShmUnmap(Joined(file)->Real, deleteFlag);
+}
+
+int Fetch(sqlite3_file* file, sqlite3_int64 offset, int amount, void** out) {
+    TJoinedFile* f = Joined(file);
+    const int rc = WriteOwnHeld(f);
+    if (rc != SQLITE_OK) return rc;
+    return f->Real->pMethods->xFetch(f->Real, offset, amount, out);
+}
+
+int Unfetch(sqlite3_file* file, sqlite3_int64 offset, void* page) {
+    return Joined(file)->Real->pMethods->xUnfetch(Joined(file)->Real, offset, page);
+}
+
+// The methods for a system file of each version (1: files, 2: shared memory, 3: mapping): the
+// layer offers what the file underneath has.
+const sqlite3_io_methods kMethods[3] = {
+    {1, Close, Read, Write, Truncate, Sync, FileSize, Lock, Unlock, CheckReservedLock, FileControl,
+     SectorSize, DeviceCharacteristics, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {2, Close, Read, Write, Truncate, Sync, FileSize, Lock, Unlock, CheckReservedLock, FileControl,
+     SectorSize, DeviceCharacteristics, ShmMap, ShmLock, ShmBarrier, ShmUnmap, nullptr, nullptr},
+    {3, Close, Read, Write, Truncate, Sync, FileSize, Lock, Unlock, CheckReservedLock, FileControl,
+     SectorSize, DeviceCharacteristics, ShmMap, ShmLock, ShmBarrier, ShmUnmap, Fetch, Unfetch},
+};
+
+// --- the layer's methods: opening, deleting and asking for files write what is held first;
+// the rest is the system layer's.
+
+int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
+    TJoinedFile* f = Joined(file);
+    f->Base.pMethods = nullptr;
+    f->Real = reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) + kRealOffset);
+    f->Joins = (flags & (SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL)) != 0;
+    f->Held = nullptr;
+    f->HeldBytes = 0;
+    f->HeldAt = 0;
+    int rc = WriteAllHeld();
+    if (rc != SQLITE_OK) return rc;
+    std::memset(f->Real, 0, static_cast<std::size_t>(gSystem->szOsFile));
+    rc = gSystem->xOpen(gSystem, name, f->Real, flags, outFlags);
+    if (f->Real->pMethods != nullptr) {
+        const int version = std::clamp(f->Real->pMethods->iVersion, 1, 3);
+        f->Base.pMethods = &kMethods[version - 1];
+    }
+    return rc;
+}
+
+int Delete(sqlite3_vfs*, const char* name, int syncDir) {
+    const int rc = WriteAllHeld();
+    if (rc != SQLITE_OK) return rc;
+    return gSystem->xDelete(gSystem, name, syncDir);
+}
+
+int Access(sqlite3_vfs*, const char* name, int flags, int* out) {
+    const int rc = WriteAllHeld();
+    if (rc != SQLITE_OK) return rc;
+    return gSystem->xAccess(gSystem, name, flags, out);
+}
+
+int FullPathname(sqlite3_vfs*, const char* name, int size, char* out) {
+    return gSystem->xFullPathname(gSystem, name, size, out);
+}
+void* DlOpen(sqlite3_vfs*, const char* name) {
+    return gSystem->xDlOpen(gSystem, name);
+}
+void DlError(sqlite3_vfs*, int size, char* out) {
+    gSystem->xDlError(gSystem, size, out);
+}
+void (*DlSym(sqlite3_vfs*, void* handle, const char* symbol))(void) {
+    return gSystem->xDlSym(gSystem, handle, symbol);
+}
+void DlClose(sqlite3_vfs*, void* handle) {
+    gSystem->xDlClose(gSystem, handle);
+}
+int Randomness(sqlite3_vfs*, int size, char* out) {
+    return gSystem->xRandomness(gSystem, size, out);
+}
+int Sleep(sqlite3_vfs*, int microseconds) {
+    return gSystem->xSleep(gSystem, microseconds);
+}
+int CurrentTime(sqlite3_vfs*, double* out) {
+    return gSystem->xCurrentTime(gSystem, out);
+}
+int GetLastError(sqlite3_vfs*, int size, char* out) {
+    return gSystem->xGetLastError ? gSystem->xGetLastError(gSystem, size, out) : 0;
+}
+int CurrentTimeInt64(sqlite3_vfs*, sqlite3_int64* out) {
+    return gSystem->xCurrentTimeInt64(gSystem, out);
+}
+int SetSystemCall(sqlite3_vfs*, const char* name, sqlite3_syscall_ptr call) {
+    return gSystem->xSetSystemCall(gSystem, name, call);
+}
+sqlite3_syscall_ptr GetSystemCall(sqlite3_vfs*, const char* name) {
+    return gSystem->xGetSystemCall(gSystem, name);
+}
+const char* NextSystemCall(sqlite3_vfs*, const char* name) {
+    return gSystem->xNextSystemCall(gSystem, name);
+}
+
+const char* Register() {
+    if (sqlite3_initialize() != SQLITE_OK) return nullptr;
+    gSystem = sqlite3_vfs_find(nullptr);
+    if (gSystem == nullptr) return nullptr;
+    gLayer.iVersion = std::min(gSystem->iVersion, 3);
+    gLayer.szOsFile = kRealOffset + gSystem->szOsFile;
+    gLayer.mxPathname = gSystem->mxPathname;
+    gLayer.zName = kSqliteJoinedWritesVfs;
+    gLayer.xOpen = Open;
+    gLayer.xDelete = Delete;
+    gLayer.xAccess = Access;
+    gLayer.xFullPathname = FullPathname;
+    gLayer.xDlOpen = gSystem->xDlOpen ? DlOpen : nullptr;
+    gLayer.xDlError = gSystem->xDlError ? DlError : nullptr;
+    gLayer.xDlSym = gSystem->xDlSym ? DlSym : nullptr;
+    gLayer.xDlClose = gSystem->xDlClose ? DlClose : nullptr;
+    gLayer.xRandomness = Randomness;
+    gLayer.xSleep = Sleep;
+    gLayer.xCurrentTime = CurrentTime;
+    gLayer.xGetLastError = GetLastError;
+    if (gLayer.iVersion >= 2 && gSystem->xCurrentTimeInt64)
+        gLayer.xCurrentTimeInt64 = CurrentTimeInt64;
+    if (gLayer.iVersion >= 3) {
+        gLayer.xSetSystemCall = gSystem->xSetSystemCall ? SetSystemCall : nullptr;
+        gLayer.xGetSystemCall = gSystem->xGetSystemCall ? GetSystemCall : nullptr;
+        gLayer.xNextSystemCall = gSystem->xNextSystemCall ? NextSystemCall : nullptr;
+    }
+    return sqlite3_vfs_register(&gLayer, 0) == SQLITE_OK ? kSqliteJoinedWritesVfs : nullptr;
+}
+
+}  // namespace
+
+const char* SqliteJoinedWritesVfs() {
+    static const char* const name = Register();
+    return name;
+}
+
+}  // namespace qel
