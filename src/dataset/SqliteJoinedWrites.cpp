@@ -63,6 +63,19 @@ int WriteOwnHeld(TJoinedFile* f) {
     return gHolder.load(std::memory_order_relaxed) == f ? WriteHeld(f) : SQLITE_OK;
 }
 
+// Calls the system file's method `call` once what any file holds back is written (All), or
+// what this file holds (Own); a failed held write fails the call instead.
+template <typename Call>
+int AfterAllHeld(sqlite3_file* file, Call call) {
+    const int rc = WriteAllHeld();
+    return rc != SQLITE_OK ? rc : call(Joined(file)->Real);
+}
+template <typename Call>
+int AfterOwnHeld(sqlite3_file* file, Call call) {
+    const int rc = WriteOwnHeld(Joined(file));
+    return rc != SQLITE_OK ? rc : call(Joined(file)->Real);
+}
+
 // --- the file's methods
 
 int Close(sqlite3_file* file) {
@@ -76,18 +89,17 @@ int Close(sqlite3_file* file) {
 }
 
 int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
-    TJoinedFile* f = Joined(file);
-    const int rc = WriteOwnHeld(f);
-    if (rc != SQLITE_OK) return rc;
-    return f->Real->pMethods->xRead(f->Real, buffer, amount, offset);
+    return AfterOwnHeld(file, [&](sqlite3_file* real) {
+        return real->pMethods->xRead(real, buffer, amount, offset);
+    });
 }
 
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
     TJoinedFile* f = Joined(file);
     if (!f->Joins) {
-        const int rc = WriteAllHeld();
-        if (rc != SQLITE_OK) return rc;
-        return f->Real->pMethods->xWrite(f->Real, data, amount, offset);
+        return AfterAllHeld(file, [&](sqlite3_file* real) {
+            return real->pMethods->xWrite(real, data, amount, offset);
+        });
     }
     std::lock_guard<std::mutex> lock(gHeldLock);
     TJoinedFile* holder = gHolder.load(std::memory_order_relaxed);
@@ -115,40 +127,33 @@ int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset
 }
 
 int Truncate(sqlite3_file* file, sqlite3_int64 size) {
-    const int rc = WriteAllHeld();
-    if (rc != SQLITE_OK) return rc;
-    return Joined(file)->Real->pMethods->xTruncate(Joined(file)->Real, size);
+    return AfterAllHeld(file,
+                        [&](sqlite3_file* real) { return real->pMethods->xTruncate(real, size); });
 }
 
 int Sync(sqlite3_file* file, int flags) {
-    const int rc = WriteAllHeld();
-    if (rc != SQLITE_OK) return rc;
-    return Joined(file)->Real->pMethods->xSync(Joined(file)->Real, flags);
+    return AfterAllHeld(file,
+                        [&](sqlite3_file* real) { return real->pMethods->xSync(real, flags); });
 }
 
 int FileSize(sqlite3_file* file, sqlite3_int64* size) {
-    TJoinedFile* f = Joined(file);
-    const int rc = WriteOwnHeld(f);
-    if (rc != SQLITE_OK) return rc;
-    return f->Real->pMethods->xFileSize(f->Real, size);
+    return AfterOwnHeld(file,
+                        [&](sqlite3_file* real) { return real->pMethods->xFileSize(real, size); });
 }
 
 int Lock(sqlite3_file* file, int level) {
-    const int rc = WriteAllHeld();
-    if (rc != SQLITE_OK) return rc;
-    return Joined(file)->Real->pMethods->xLock(Joined(file)->Real, level);
+    return AfterAllHeld(file,
+                        [&](sqlite3_file* real) { return real->pMethods->xLock(real, level); });
 }
 
 int Unlock(sqlite3_file* file, int level) {
-    const int rc = WriteAllHeld();
-    if (rc != SQLITE_OK) return rc;
-    return Joined(file)->Real->pMethods->xUnlock(Joined(file)->Real, level);
+    return AfterAllHeld(file,
+                        [&](sqlite3_file* real) { return real->pMethods->xUnlock(real, level); });
 }
 
 int CheckReservedLock(sqlite3_file* file, int* out) {
-    const int rc = WriteAllHeld();
-    if (rc != SQLITE_OK) return rc;
-    return Joined(file)->Real->pMethods->xCheckReservedLock(Joined(file)->Real, out);
+    return AfterAllHeld(
+        file, [&](sqlite3_file* real) { return real->pMethods->xCheckReservedLock(real, out); });
 }
 
 // No file control changes what the file holds in a way the held bytes could come before (a
@@ -190,10 +195,9 @@ int ShmUnmap(sqlite3_file* file, int deleteFlag) {
 }
 
 int Fetch(sqlite3_file* file, sqlite3_int64 offset, int amount, void** out) {
-    TJoinedFile* f = Joined(file);
-    const int rc = WriteOwnHeld(f);
-    if (rc != SQLITE_OK) return rc;
-    return f->Real->pMethods->xFetch(f->Real, offset, amount, out);
+    return AfterOwnHeld(file, [&](sqlite3_file* real) {
+        return real->pMethods->xFetch(real, offset, amount, out);
+    });
 }
 
 int Unfetch(sqlite3_file* file, sqlite3_int64 offset, void* page) {
