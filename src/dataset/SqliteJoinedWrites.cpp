@@ -158,8 +158,10 @@ int CheckReservedLock(sqlite3_file* file, int* out) {
 
 // No file control changes what the file holds in a way the held bytes could come before (a
 // size hint only extends the file, and only with a chunk size set), and SQLite ignores the
-// answer to some of them: nothing is written here whose failure could go unseen.
+// answer to some of them: nothing is written here whose failure could go unseen. It runs under
+// the lock, as another thread's call may be writing what this file holds meanwhile.
 int FileControl(sqlite3_file* file, int op, void* arg) {
+    std::lock_guard<std::mutex> lock(gHeldLock);
     return Joined(file)->Real->pMethods->xFileControl(Joined(file)->Real, op, arg);
 }
 

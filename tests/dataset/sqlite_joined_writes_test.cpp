@@ -337,7 +337,8 @@ TEST_P(JoinedWrites, TheSystemSeesTheSameCallsWithRunsOfWritesJoined) {
                 last = writeAt++;
             }
             ASSERT_EQ(run, j.Bytes) << Describe(j);
-            // The calls the plain run made after the run's last write and before this one.
+            // Every call the plain run made before the run's last write has been made already:
+            // the joined write does not come early.
             for (std::size_t k = p; k < last; ++k) {
                 ASSERT_EQ(plain[k].Kind, 'w')
                     << "written after " << Describe(plain[k]) << " (seed " << seed << ")";
