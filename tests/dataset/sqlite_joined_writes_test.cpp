@@ -13,6 +13,7 @@
 
 #include <csignal>
 #include <cstdarg>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -380,6 +381,82 @@ INSTANTIATE_TEST_SUITE_P(Layer, JoinedWrites,
                                            TWorkload{"Memory4096", "MEMORY", "FULL", 4096},
                                            TWorkload{"Wal4096", "WAL", "NORMAL", 4096}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// The file may not grow past a limit (as on a full disk) while a transaction writes through the
+// layer: the transaction fails, and the file holds what was committed before, intact, whatever
+// file reached the limit first and whatever a held write was joined with.
+struct TFullDisk {
+    const char* Name;
+    const char* JournalMode;
+    int PagesOver;  // the limit, in pages past the committed file's size
+};
+void PrintTo(const TFullDisk& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class JoinedWritesOnAFullDisk : public ::testing::TestWithParam<TFullDisk> {};
+
+TEST_P(JoinedWritesOnAFullDisk, TheTransactionFailsAndTheCommittedRowsStay) {
+    const TFullDisk& c = GetParam();
+    ASSERT_NE(SqliteJoinedWritesVfs(), nullptr);
+    TempDir dir;
+    const std::string file = dir.File("t.db");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                              SqliteJoinedWritesVfs()),
+              SQLITE_OK);
+    Exec(db, std::string("PRAGMA journal_mode = ") + c.JournalMode);
+    Exec(db, "PRAGMA cache_size = 8");
+    Exec(db, "CREATE TABLE t (k INTEGER PRIMARY KEY, v BLOB)");
+    Exec(db,
+         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300) "
+         "INSERT INTO t (v) SELECT zeroblob(i * 7) FROM n");
+    const std::string committed = "300|316050";
+
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved;
+    limit.rlim_cur = static_cast<rlim_t>(std::filesystem::file_size(file) + c.PagesOver * 4096);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    // Updates all over the table (journaled pages) and new pages, more than the cache holds.
+    int rc = sqlite3_exec(db,
+                          "BEGIN; UPDATE t SET v = zeroblob(length(v) + 1); "
+                          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i "
+                          "< 2000) INSERT INTO t (v) SELECT zeroblob(1000) FROM n; COMMIT",
+                          nullptr, nullptr, nullptr);
+    EXPECT_NE(rc, SQLITE_OK);
+    if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+
+    // The connection goes on: a later transaction is stored.
+    Exec(db, "INSERT INTO t (v) VALUES (x'01')");
+    ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
+
+    // A connection of the system layer reads the file as committed.
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    std::string seen;
+    auto row = [](void* out, int n, char** values, char**) {
+        for (int i = 0; i < n; ++i)
+            *static_cast<std::string*>(out) += (i ? "|" : "") + std::string(values[i]);
+        *static_cast<std::string*>(out) += "\n";
+        return 0;
+    };
+    sqlite3_exec(db,
+                 "PRAGMA integrity_check; SELECT count(*), sum(length(v)) FROM t WHERE k <= 300;"
+                 "SELECT count(*) FROM t WHERE k > 300",
+                 row, &seen, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(seen, "ok\n" + committed + "\n1\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layer, JoinedWritesOnAFullDisk,
+    ::testing::Values(TFullDisk{"DeleteAtOnce", "DELETE", 0}, TFullDisk{"Delete3", "DELETE", 3},
+                      TFullDisk{"Delete40", "DELETE", 40}, TFullDisk{"Truncate17", "TRUNCATE", 17},
+                      TFullDisk{"Persist9", "PERSIST", 9}, TFullDisk{"Persist0", "PERSIST", 0}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
 }  // namespace qel::test
