@@ -232,11 +232,15 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
     if (rc != SQLITE_OK) return rc;
     std::memset(f->Real, 0, static_cast<std::size_t>(gSystem->szOsFile));
     rc = gSystem->xOpen(gSystem, name, f->Real, flags, outFlags);
-    if (f->Real->pMethods != nullptr) {
-        const int version = std::clamp(f->Real->pMethods->iVersion, 1, 3);
-        f->Base.pMethods = &kMethods[version - 1];
+    if (f->Real->pMethods == nullptr) return rc != SQLITE_OK ? rc : SQLITE_CANTOPEN;
+    if (rc != SQLITE_OK) {
+        // A file SQLite is told failed to open is never closed by it.
+        f->Real->pMethods->xClose(f->Real);
+        return rc;
     }
-    return rc;
+    const int version = std::clamp(f->Real->pMethods->iVersion, 1, 3);
+    f->Base.pMethods = &kMethods[version - 1];
+    return SQLITE_OK;
 }
 
 int Delete(sqlite3_vfs*, const char* name, int syncDir) {
