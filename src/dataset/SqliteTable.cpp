@@ -523,7 +523,7 @@ std::int64_t TSqliteTable::PragmaValue(const char* name) const {
 // to the rollback journal. With SQLite's default cache (about 2 MB) the changed pages are
 // written out long before the commit, each time after a sync of the journal. A cache of
 // kRewriteCacheKiB holds the pages a keyed load of a log changes between two commits (measured:
-// about 13 % less time for the keyed run; an append gains nothing from it and keeps the
+// 1 to 13 % less time for the keyed run; an append gains nothing from it and keeps the
 // default). A size the caller set through Handle() stays.
 void TSqliteTable::WidenCacheForRewrites() {
     if (cacheWidened_ || !ControlsDisabled() || db_ == nullptr) return;
