@@ -858,16 +858,24 @@ bool TSqliteTable::WriteBatchAlone(std::size_t rows, std::size_t written, std::s
     return lostRecords_ == lostBefore;
 }
 
-bool TSqliteTable::SchemaFact(const char* sql, std::uint64_t& checked, bool& fact) {
-    if (checked == transactions_) return fact;
-    checked = transactions_;
-    fact = false;
+bool TSqliteTable::TableFact(const char* sql, const std::string* second) const {
+    bool fact = false;
     sqlite3_stmt* s = nullptr;
     if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK) {
         sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
+        if (second != nullptr)
+            sqlite3_bind_text(s, 2, second->data(), static_cast<int>(second->size()),
+                              SQLITE_TRANSIENT);
         fact = sqlite3_step(s) == SQLITE_ROW && sqlite3_column_int(s, 0) == 1;
     }
     sqlite3_finalize(s);
+    return fact;
+}
+
+bool TSqliteTable::SchemaFact(const char* sql, std::uint64_t& checked, bool& fact) {
+    if (checked == transactions_) return fact;
+    checked = transactions_;
+    fact = TableFact(sql, nullptr);
     return fact;
 }
 
@@ -1033,23 +1041,14 @@ bool TSqliteTable::KeyWalkable(int field) {
     walkable_ = false;
     // Text affinity, by SQLite's rules for the declared type: the column then holds only text,
     // blobs and nulls, and its text compares by bytes in the walk.
-    sqlite3_stmt* s = nullptr;
     const char* affinity =
         "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2 COLLATE NOCASE AND type NOT LIKE "
         "'%int%' AND (type LIKE '%char%' OR type LIKE '%clob%' OR type LIKE '%text%')";
-    bool text = false;
-    if (sqlite3_prepare_v2(db_, affinity, -1, &s, nullptr) == SQLITE_OK) {
-        sqlite3_bind_text(s, 1, sqlTable_.c_str(), -1, SQLITE_TRANSIENT);
-        const std::string& name = defs_[static_cast<std::size_t>(field)].Name;
-        sqlite3_bind_text(s, 2, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-        text = sqlite3_step(s) == SQLITE_ROW;
-    }
-    sqlite3_finalize(s);
-    if (!text) return false;
+    if (!TableFact(affinity, &defs_[static_cast<std::size_t>(field)].Name)) return false;
     // SQLite's plan: one search of an index, which then gives the order; a table scan or a sort
     // would make every start of the walk read the whole table.
     const std::string plan = "EXPLAIN QUERY PLAN " + statements_.KeyWalkSql(field);
-    s = nullptr;
+    sqlite3_stmt* s = nullptr;
     int rows = 0;
     bool searchesIndex = false;
     if (sqlite3_prepare_v2(db_, plan.c_str(), -1, &s, nullptr) == SQLITE_OK) {

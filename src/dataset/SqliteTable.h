@@ -205,6 +205,9 @@ class TSqliteTable : public TDataSet {
     // gives 1) once per write transaction, in which no other connection can change the schema;
     // `checked` and `fact` keep the transaction it was read in and the answer.
     bool SchemaFact(const char* sql, std::uint64_t& checked, bool& fact);
+    // Whether `sql`, with the table's name bound as ?1 (and `second`, when given, as ?2), gives
+    // a first row whose first column is 1.
+    bool TableFact(const char* sql, const std::string* second) const;
     // Whether updating a column of this table does nothing beyond storing the value: no
     // trigger on the table, no CHECK constraint, no foreign keys enforced, a UTF-8 file. Read
     // once per write transaction, in which no other connection can change the schema.
