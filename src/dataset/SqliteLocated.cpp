@@ -10,14 +10,17 @@
 namespace qel {
 
 TSqliteStoredView TSqliteStoredView::Of(sqlite3_stmt* s, int col) {
+    // One call into the statement, then the value's own accessors: each sqlite3_column_* call
+    // checks the statement and its error state again, and the walk reads every column of every
+    // record it stands on.
+    sqlite3_value* x = sqlite3_column_value(s, col);
     TSqliteStoredView v;
-    v.Type = sqlite3_column_type(s, col);
+    v.Type = sqlite3_value_type(x);
     if (v.Type == SQLITE_INTEGER) {
-        v.Integer = sqlite3_column_int64(s, col);
+        v.Integer = sqlite3_value_int64(x);
     } else if (v.Type == SQLITE_TEXT || v.Type == SQLITE_BLOB) {
-        const void* p =
-            v.Type == SQLITE_TEXT ? sqlite3_column_text(s, col) : sqlite3_column_blob(s, col);
-        const auto n = static_cast<std::size_t>(sqlite3_column_bytes(s, col));
+        const void* p = v.Type == SQLITE_TEXT ? sqlite3_value_text(x) : sqlite3_value_blob(x);
+        const auto n = static_cast<std::size_t>(sqlite3_value_bytes(x));
         if (p != nullptr && n > 0) v.Bytes = std::string_view(static_cast<const char*>(p), n);
     }
     return v;
