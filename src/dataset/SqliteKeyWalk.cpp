@@ -13,10 +13,11 @@ bool TSqliteKeyWalk::StandsOnRecordAsRead(TRecordId id) const {
 void TSqliteKeyWalk::Stepped(bool atEnd) {
     atEnd_ = atEnd;
     asRead_ = !atEnd;
-    keyIsText_ = !atEnd && sqlite3_column_type(s_, 1) == SQLITE_TEXT;
+    const int keyColumn = kFirstField + field_;
+    keyIsText_ = !atEnd && sqlite3_column_type(s_, keyColumn) == SQLITE_TEXT;
     if (keyIsText_) {
-        key_ = reinterpret_cast<const char*>(sqlite3_column_text(s_, 1));
-        keySize_ = static_cast<std::size_t>(sqlite3_column_bytes(s_, 1));
+        key_ = reinterpret_cast<const char*>(sqlite3_column_text(s_, keyColumn));
+        keySize_ = static_cast<std::size_t>(sqlite3_column_bytes(s_, keyColumn));
     }
 }
 

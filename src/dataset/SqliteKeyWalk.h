@@ -44,8 +44,8 @@ class TSqliteKeyWalk {
     // The searches watched at a time, and those that go by equality after a run of bad luck.
     static constexpr int kProbe = 64;
     static constexpr int kRest = 1024;
-    // The walk's columns: the rowid, the key, then every field in field order.
-    static constexpr int kFirstField = 2;
+    // The walk's columns: the rowid, then every field in field order (the key among them).
+    static constexpr int kFirstField = 1;
     // Compare's answer for an entry whose key is no text (a blob, or a value the column's
     // affinity should not have let in): the walk cannot tell where it stands.
     static constexpr int kIncomparable = 2;

@@ -312,8 +312,8 @@ sqlite3_stmt* TSqliteStatements::Locate(const std::vector<int>& fieldIndexes,
 
 std::string TSqliteStatements::KeyWalkSql(int field) const {
     const std::string& column = quotedColumns_[static_cast<std::size_t>(field)];
-    return "SELECT " + rowid_ + ", " + column + ColumnList() + " FROM " + quotedTable_ + " WHERE " +
-           column + " >= ?1 COLLATE BINARY ORDER BY " + column + " COLLATE BINARY, " + rowid_;
+    return "SELECT " + rowid_ + ColumnList() + " FROM " + quotedTable_ + " WHERE " + column +
+           " >= ?1 COLLATE BINARY ORDER BY " + column + " COLLATE BINARY, " + rowid_;
 }
 
 sqlite3_stmt* TSqliteStatements::KeyWalk(int field) {
