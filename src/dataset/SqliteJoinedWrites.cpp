@@ -1,16 +1,71 @@
 // The file layer that joins consecutive writes (SqliteJoinedWrites.h).
 #include "dataset/SqliteJoinedWrites.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
 
 namespace qel {
 
 namespace {
+
+// What a database file had written since it was last synced, so that the system may drop those
+// pages from its cache once a sync made them durable. A run that loads gigabytes would otherwise
+// leave them all in the cache, and each new page the cache takes is memory the system must find
+// (on a virtual machine whose host takes back idle memory, a new page costs several times its
+// copy). Dropped, the pages' memory serves the next writes. Only clean pages are dropped, so no
+// byte is lost; a page read again later comes from the disk.
+class TWrittenSinceSync {
+  public:
+    // A write of `amount` bytes at `offset`. Writes in ascending order (SQLite writes a
+    // transaction's pages by number) join into one range; past kMaxRanges, writes are not
+    // noted and their pages stay cached.
+    void Add(sqlite3_int64 offset, int amount) noexcept {
+        const sqlite3_int64 end = offset + amount;
+        if (end <= kKeptBytes) return;
+        offset = std::max(offset, kKeptBytes);
+        bytes_ += end - offset;
+        if (!ranges_.empty() && offset <= ranges_.back().second && end >= ranges_.back().first) {
+            ranges_.back().first = std::min(ranges_.back().first, offset);
+            ranges_.back().second = std::max(ranges_.back().second, end);
+            return;
+        }
+        if (ranges_.size() >= kMaxRanges) return;
+        try {
+            ranges_.emplace_back(offset, end);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
+    // After a sync of the file open as `fd`: lets the system drop the pages written, once
+    // there are enough of them to be worth the calls (the loader's first rows commit one by
+    // one, a page or two each).
+    void Synced(int fd) noexcept {
+        if (bytes_ < kDropBytes) return;
+        for (const auto& [begin, end] : ranges_)
+            posix_fadvise(fd, begin, end - begin, POSIX_FADV_DONTNEED);
+        ranges_.clear();
+        bytes_ = 0;
+    }
+
+  private:
+    // The file's first bytes stay cached: SQLite reads the header's change counter at the start
+    // of every transaction.
+    static constexpr sqlite3_int64 kKeptBytes = 64 * 1024;
+    static constexpr sqlite3_int64 kDropBytes = 1024 * 1024;
+    static constexpr std::size_t kMaxRanges = 4096;
+
+    std::vector<std::pair<sqlite3_int64, sqlite3_int64>> ranges_;  // [begin, end)
+    sqlite3_int64 bytes_ = 0;
+};
 
 // A file opened through the layer: SQLite's header, the held bytes, then the system layer's own
 // file object, which SQLite allocates with ours (szOsFile).
@@ -21,6 +76,10 @@ struct TJoinedFile {
     char* Held;            // kJoinedBytes, allocated at the first held write
     int HeldBytes;         // bytes held back
     sqlite3_int64 HeldAt;  // the file offset they go to
+    // A database file open for writing: the system layer's descriptor of it, to let go of
+    // cached pages by, and what it wrote since its last sync (-1 and nullptr for other files).
+    int DropFd;
+    TWrittenSinceSync* Written;
 };
 
 constexpr int kRealOffset = (sizeof(TJoinedFile) + 7) / 8 * 8;
@@ -85,6 +144,8 @@ int Close(sqlite3_file* file) {
     const int rc = f->Real->pMethods->xClose(f->Real);
     sqlite3_free(f->Held);
     f->Held = nullptr;
+    delete f->Written;
+    f->Written = nullptr;
     return held != SQLITE_OK ? held : rc;
 }
 
@@ -96,6 +157,7 @@ int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
 
 int Write(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
     TJoinedFile* f = Joined(file);
+    if (f->Written != nullptr) f->Written->Add(offset, amount);
     if (!f->Joins) {
         return AfterAllHeld(file, [&](sqlite3_file* real) {
             return real->pMethods->xWrite(real, data, amount, offset);
@@ -132,8 +194,11 @@ int Truncate(sqlite3_file* file, sqlite3_int64 size) {
 }
 
 int Sync(sqlite3_file* file, int flags) {
-    return AfterAllHeld(file,
-                        [&](sqlite3_file* real) { return real->pMethods->xSync(real, flags); });
+    TJoinedFile* f = Joined(file);
+    const int rc =
+        AfterAllHeld(file, [&](sqlite3_file* real) { return real->pMethods->xSync(real, flags); });
+    if (rc == SQLITE_OK && f->Written != nullptr) f->Written->Synced(f->DropFd);
+    return rc;
 }
 
 int FileSize(sqlite3_file* file, sqlite3_int64* size) {
@@ -217,6 +282,23 @@ const sqlite3_io_methods kMethods[3] = {
      SectorSize, DeviceCharacteristics, ShmMap, ShmLock, ShmBarrier, ShmUnmap, Fetch, Unfetch},
 };
 
+// The descriptor the system layer opened `name` as, or -1 when it cannot be told for sure. SQLite
+// has no call that gives it; its unix layer keeps it after three pointers at the start of its
+// file object, and the number found there counts only when it is open on the very file `name`
+// is. The layer never closes it: a second descriptor of its own would not do, as closing any
+// descriptor of a file gives up every lock the process holds on it, other connections' too.
+int SystemDescriptor(const sqlite3_file* real, const char* name) {
+    if (std::strncmp(gSystem->zName, "unix", 4) != 0 ||
+        gSystem->szOsFile < static_cast<int>(3 * sizeof(void*) + sizeof(int)))
+        return -1;
+    int fd = -1;
+    std::memcpy(&fd, reinterpret_cast<const char*>(real) + 3 * sizeof(void*), sizeof fd);
+    struct stat opened {};
+    struct stat named {};
+    if (fd < 0 || ::fstat(fd, &opened) != 0 || ::stat(name, &named) != 0) return -1;
+    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino ? fd : -1;
+}
+
 // --- the layer's methods: opening, deleting and asking for files write what is held first;
 // the rest is the system layer's.
 
@@ -228,6 +310,8 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
     f->Held = nullptr;
     f->HeldBytes = 0;
     f->HeldAt = 0;
+    f->DropFd = -1;
+    f->Written = nullptr;
     int rc = WriteAllHeld();
     if (rc != SQLITE_OK) return rc;
     std::memset(f->Real, 0, static_cast<std::size_t>(gSystem->szOsFile));
@@ -237,6 +321,13 @@ int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags, int
         // A file SQLite is told failed to open is never closed by it.
         f->Real->pMethods->xClose(f->Real);
         return rc;
+    }
+    // Without the system layer's descriptor (or the memory to note writes in) a database file
+    // keeps its pages cached, as any other file does.
+    if ((flags & SQLITE_OPEN_MAIN_DB) != 0 && (flags & SQLITE_OPEN_READWRITE) != 0 &&
+        name != nullptr) {
+        f->DropFd = SystemDescriptor(f->Real, name);
+        if (f->DropFd >= 0) f->Written = new (std::nothrow) TWrittenSinceSync;
     }
     const int version = std::clamp(f->Real->pMethods->iVersion, 1, 3);
     f->Base.pMethods = &kMethods[version - 1];
