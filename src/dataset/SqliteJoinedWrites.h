@@ -21,6 +21,10 @@
 // and no write to the database file follows a journal write that failed, because that write
 // first writes the journal's held bytes and fails with them.
 //
+// Once a sync of a database file has made what it wrote durable, the layer lets the system drop
+// those pages from its cache: a load of gigabytes would otherwise keep them all there, and every
+// page the cache takes anew is memory the system must find. Only clean pages are dropped.
+//
 // The layer is registered once under kSqliteJoinedWritesVfs, over the system's default layer,
 // and is never made the default: a connection opened with its name uses it.
 #pragma once
