@@ -515,8 +515,8 @@ TEST(JoinedWritesCache, PagesASyncMadeDurableLeaveTheCacheAndOthersStay) {
 
     // Read back whole, then the records of the first 900 pages rewritten in one transaction:
     // the second half, not written, stays cached. (The file is read a page at a time, without
-    // read-ahead: the system caches what it reads ahead in blocks of up to megabytes, and drops
-    // no block that a range covers only in part.)
+    // read-ahead: the system caches what it reads ahead in blocks of up to megabytes, and may keep
+    // a block that a range covers only in part.)
     CacheByPages(file);
     EXPECT_GT(CachedShare(file, 64 * 1024, size), 0.9);
     Exec(db, "UPDATE t SET v = randomblob(3900) WHERE k <= 900");
