@@ -194,6 +194,25 @@ void Exec(sqlite3* db, const std::string& sql) {
     ASSERT_EQ(rc, SQLITE_OK) << sql << ": " << (error ? error : "");
 }
 
+// What `sql` answers on `file` opened through the system layer: a line a row, values by "|".
+std::string RowsSeen(const std::string& file, const char* sql) {
+    sqlite3* db = nullptr;
+    std::string seen;
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_exec(
+            db, sql,
+            [](void* out, int n, char** values, char**) {
+                for (int i = 0; i < n; ++i)
+                    *static_cast<std::string*>(out) += (i ? "|" : "") + std::string(values[i]);
+                *static_cast<std::string*>(out) += "\n";
+                return 0;
+            },
+            &seen, nullptr);
+    }
+    sqlite3_close(db);
+    return seen;
+}
+
 struct TWorkload {
     const char* Name;
     const char* JournalMode;
@@ -438,20 +457,10 @@ TEST_P(JoinedWritesOnAFullDisk, TheTransactionFailsAndTheCommittedRowsStay) {
     ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
 
     // A connection of the system layer reads the file as committed.
-    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    std::string seen;
-    auto row = [](void* out, int n, char** values, char**) {
-        for (int i = 0; i < n; ++i)
-            *static_cast<std::string*>(out) += (i ? "|" : "") + std::string(values[i]);
-        *static_cast<std::string*>(out) += "\n";
-        return 0;
-    };
-    sqlite3_exec(db,
-                 "PRAGMA integrity_check; SELECT count(*), sum(length(v)) FROM t WHERE k <= 300;"
-                 "SELECT count(*) FROM t WHERE k > 300",
-                 row, &seen, nullptr);
-    sqlite3_close(db);
-    EXPECT_EQ(seen, "ok\n" + committed + "\n1\n");
+    EXPECT_EQ(RowsSeen(file,
+                       "PRAGMA integrity_check; SELECT count(*), sum(length(v)) FROM t WHERE k <= "
+                       "300; SELECT count(*) FROM t WHERE k > 300"),
+              "ok\n" + committed + "\n1\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -531,19 +540,8 @@ TEST(JoinedWritesCache, PagesASyncMadeDurableLeaveTheCacheAndOthersStay) {
     EXPECT_GT(CachedShare(file, 1480 * 4096, 1540 * 4096), 0.95);
     ASSERT_EQ(sqlite3_close(db), SQLITE_OK);
 
-    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    std::string seen;
-    sqlite3_exec(
-        db, "PRAGMA integrity_check; SELECT count(*), sum(length(v)) FROM t",
-        [](void* out, int n, char** values, char**) {
-            for (int i = 0; i < n; ++i)
-                *static_cast<std::string*>(out) += (i ? "|" : "") + std::string(values[i]);
-            *static_cast<std::string*>(out) += "\n";
-            return 0;
-        },
-        &seen, nullptr);
-    sqlite3_close(db);
-    EXPECT_EQ(seen, "ok\n2000|7800000\n");
+    EXPECT_EQ(RowsSeen(file, "PRAGMA integrity_check; SELECT count(*), sum(length(v)) FROM t"),
+              "ok\n2000|7800000\n");
 }
 
 }  // namespace
